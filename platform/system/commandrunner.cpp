@@ -1,10 +1,17 @@
 #include "platform/system/commandrunner.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
 #include <QMutexLocker>
 #include <QProcess>
 
 namespace platform {
+
+namespace {
+// Logged under the program's always-on category, so every command that was
+// held back shows in the log files.
+Q_LOGGING_CATEGORY(commandLog, "level_1")
+}  // namespace
 
 CommandRunner& CommandRunner::instance()
 {
@@ -86,7 +93,7 @@ CommandResult CommandRunner::run(const QString& program, const QStringList& args
     if (!runReal) {
         if (effect == Effect::Change) {
             result.simulated = true;
-            qInfo().noquote() << "[SIMULATION] not run:" << program << args.join(' ');
+            qCInfo(commandLog).noquote() << "[SIMULATION] not run:" << program << args.join(' ');
         }
         return result;
     }

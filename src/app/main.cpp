@@ -1,1 +1,135 @@
-int main() { return 0; }
+// Start-up of the camera program: everything in a fixed order on the main
+// thread, then the Qt event loop.
+#include "foundation/foundationglobals.h"
+#include "foundation/logmanager.h"
+#include "foundation/publictools.h"
+#include "foundation/uitexttable.h"
+#include "foundation/workstashmanager.h"
+#include "foundation/zrc_workinformation_manager.h"
+#include "platform/system/commandrunner.h"
+#include "platform/system/dataroot.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QFile>
+#include <QFontDatabase>
+#include <QMutex>
+#include <QTextCodec>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+
+const char* kVersion = "V1.0.5.29";
+constexpr qint64 kAddressWaitMs = 29999;
+
+// Without a display the program runs on Qt's offscreen platform.
+void chooseOffscreenWithoutDisplay()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
+        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+void loadBaseFont()
+{
+    const QString fontFile = platform::DataRoot::path("/root/.fonts/WenQuanWeiMiHei-1.ttf");
+    if (!QFile::exists(fontFile))
+        return;
+    const int id = QFontDatabase::addApplicationFont(fontFile);
+    const QStringList families = QFontDatabase::applicationFontFamilies(id);
+    if (!families.isEmpty())
+        g_BaseFont = families.first();
+}
+
+// Waits until the device has an IPv4 address; false when none came in time.
+bool waitForAddress()
+{
+    const qint64 start = gettimeofday_ms();
+    for (;;) {
+        if (gettimeofday_ms() - start > kAddressWaitMs)
+            return false;
+        if (FirstFoundBaseIP())
+            return true;
+        QThread::sleep(1);
+        qInfo() << "no found ip from dhcp!";
+    }
+}
+
+void logStartBanner()
+{
+    const platform::CommandResult pgrep = platform::CommandRunner::instance().run(
+        QStringLiteral("pgrep"), {QStringLiteral("Orvale")}, platform::CommandRunner::Effect::Query, 1000);
+    qInfo() << "**************** application start " << kVersion << pgrep.output << "****************";
+}
+
+// Sets the clock from the time of the last work event kept in the work stash,
+// so a device without a battery-backed clock does not restart in the past.
+// A record that is not positive or not later than the clock is ignored:
+// applying it would only move the clock backwards.
+void restoreClockFromRecord()
+{
+    const qint64 record = WorkStashManager::getInstance()->value("VCamera_Work/RecordTime", 0).toLongLong();
+    if (record == 0)
+        return;
+    const qint64 nowSecs = gettimeofday_ms() / 1000;
+    if (record < 0 || record <= nowSecs) {
+        qInfo() << "[MAIN][system time] clock record" << record << "not later than the clock, kept the clock";
+        return;
+    }
+    qInfo() << "[MAIN][system time] update system time by file record";
+    const QString text = QDateTime::fromSecsSinceEpoch(record).toString("yyyy-MM-dd hh:mm:ss");
+    auto& runner = platform::CommandRunner::instance();
+    runner.run(QStringLiteral("date"), {QStringLiteral("-s"), text}, platform::CommandRunner::Effect::Change, 1000);
+    runner.run(QStringLiteral("hwclock"), {QStringLiteral("--systohc")}, platform::CommandRunner::Effect::Change, 1000);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    chooseOffscreenWithoutDisplay();
+    auto* app = new QApplication(argc, argv);
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    loadBaseFont();
+
+    if (!waitForAddress()) {
+        std::fprintf(stderr, "Orvale: no IPv4 address after %lld ms, giving up\n",
+                     static_cast<long long>(kAddressWaitMs + 1));
+        delete app;
+        return 2;
+    }
+
+    auto* logConfig = new LogManager_Config;
+    logConfig->app_path = QCoreApplication::applicationFilePath().toLatin1();
+    logConfig->glog_dir = QStringLiteral("/userdata/log/");
+    logConfig->log_to_stderr = false;
+    logConfig->glog_keep = 20;
+    logConfig->stdlog_dir = QStringLiteral("/userdata/log_stdout/");
+    logConfig->stdlog_keep = 20;
+    LogManager::getInstance(*logConfig);
+
+    logStartBanner();
+
+    auto* stashConfig = new WorkStashManager_Config;
+    stashConfig->settings_file = QStringLiteral("Vistrel.ini");
+    stashConfig->workspace_dir = QStringLiteral("./workspace/");
+    stashConfig->temp_dir = QStringLiteral("/userdata/tmp/");
+    WorkStashManager::getInstance(*stashConfig);
+    WorkStashManager::getInstance()->slot_timer_updateLogRemainTime();
+
+    ZRC_WorkInformation_Manager::getInstance()->init();
+
+    restoreClockFromRecord();
+
+    pMutex = new QMutex;
+    InitData();
+
+    const int code = app->exec();
+    delete logConfig;
+    delete stashConfig;
+    delete app;
+    return code;
+}
