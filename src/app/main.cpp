@@ -1,5 +1,6 @@
 // Start-up of the camera program: everything in a fixed order on the main
 // thread, then the Qt event loop.
+#include "app/stopsignals.h"
 #include "foundation/foundationglobals.h"
 #include "foundation/logmanager.h"
 #include "foundation/publictools.h"
@@ -110,6 +111,7 @@ int main(int argc, char** argv)
     logConfig->stdlog_dir = QStringLiteral("/userdata/log_stdout/");
     logConfig->stdlog_keep = 20;
     LogManager::getInstance(*logConfig);
+    new StopSignals(app);
 
     logStartBanner();
 

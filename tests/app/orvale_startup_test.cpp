@@ -105,9 +105,14 @@ TEST(OrvaleStartupTest, LogsBannerWritesWorkspaceAndGroupFileAndKeepsRunning)
     EXPECT_EQ(err.error, QJsonParseError::NoError);
     EXPECT_TRUE(doc.isObject());
 
-    // Still running its event loop.
+    // Still running its event loop, and a stop request ends it cleanly.
     QThread::msleep(500);
-    EXPECT_EQ(run.process().state(), QProcess::Running);
+    ASSERT_EQ(run.process().state(), QProcess::Running);
+    run.process().terminate();
+    ASSERT_TRUE(run.process().waitForFinished(5000));
+    EXPECT_EQ(run.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(run.process().exitCode(), 0);
+    EXPECT_FALSE(run.logText().contains("SIGTERM")) << "a stop is not a crash";
 }
 
 TEST(OrvaleStartupTest, ClockRecordIsAppliedOnlyWhenLaterThanTheClock)
