@@ -7,6 +7,8 @@
 #include "foundation/uitexttable.h"
 #include "foundation/workstashmanager.h"
 #include "foundation/zrc_workinformation_manager.h"
+#include "inspection/pluginsmanager.h"
+#include "inspection/roiinterface.h"
 #include "platform/system/commandrunner.h"
 #include "platform/system/dataroot.h"
 
@@ -95,6 +97,7 @@ int main(int argc, char** argv)
     auto* app = new QApplication(argc, argv);
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
     loadBaseFont();
+    qRegisterMetaType<RoiInterface*>("RoiInterface*");
 
     if (!waitForAddress()) {
         std::fprintf(stderr, "Orvale: no IPv4 address after %lld ms, giving up\n",
@@ -128,6 +131,10 @@ int main(int argc, char** argv)
 
     pMutex = new QMutex;
     InitData();
+
+    if (PluginsManager::instance == nullptr)
+        PluginsManager::instance = new PluginsManager;
+    PluginsManager::instance->loadPlugins();
 
     const int code = app->exec();
     delete logConfig;

@@ -1,0 +1,45 @@
+#include "inspection/processorinterface.h"
+
+#include "inspection/roiinterface.h"
+
+#include <cmath>
+#include <limits>
+
+ProcessorInterface::~ProcessorInterface() = default;
+
+bool ProcessorInterface::regionUsable(const RoiInterface* region)
+{
+    if (!region || region->isUnknownType())
+        return false;
+    const cv::Rect rect = region->getImageRect();
+    if (rect.width <= 0 || rect.height <= 0)
+        return false;
+    const cv::Mat mask = region->getMask();
+    return !mask.empty() && mask.rows == rect.height && mask.cols == rect.width;
+}
+
+QString ProcessorInterface::unusableRunText(const RoiInterface* region)
+{
+    const int detect = region ? region->getDetectIndex() + 1 : 0;
+    const int roi = region ? region->getRoiIndex() + 1 : 0;
+    return QObject::tr("%1号检测%2号区域无效，未进行检测").arg(detect).arg(roi);
+}
+
+QString ProcessorInterface::unusableInitText(const RoiInterface* region)
+{
+    const int detect = region ? region->getDetectIndex() + 1 : 0;
+    const int roi = region ? region->getRoiIndex() + 1 : 0;
+    return QObject::tr("%1号检测%2号区域无效，初始化失败").arg(detect).arg(roi);
+}
+
+int jsonWholeNumber(const QJsonValue& value)
+{
+    if (!value.isDouble())
+        return 0;
+    const double d = value.toDouble();
+    if (!std::isfinite(d) || d != std::trunc(d))
+        return 0;
+    if (d < double(std::numeric_limits<int>::min()) || d > double(std::numeric_limits<int>::max()))
+        return 0;
+    return int(d);
+}

@@ -1,0 +1,3 @@
+#include "inspection/roiinterface.h"
+
+RoiInterface::~RoiInterface() = default;

@@ -1,0 +1,191 @@
+// Defect area and the mask combinations the spot and flaw detectors share.
+#include "inspection/detectormasks.h"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+cv::Mat zeros(int rows, int cols)
+{
+    return cv::Mat::zeros(rows, cols, CV_8UC1);
+}
+
+// --- calArea -----------------------------------------------------------
+
+struct AreaCase {
+    const char* name;
+    std::vector<cv::Rect> squares;  // filled with 255
+    int expected;
+};
+
+class CalAreaTest : public ::testing::TestWithParam<AreaCase> {};
+
+TEST_P(CalAreaTest, SumsOuterContourAreas)
+{
+    cv::Mat m = zeros(60, 80);
+    for (const auto& r : GetParam().squares)
+        m(r).setTo(255);
+    EXPECT_EQ(calArea(m), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, CalAreaTest,
+    ::testing::Values(AreaCase{"empty", {}, 0},
+                      // polygon through the outer pixel centres: 19 x 19
+                      AreaCase{"square20", {cv::Rect(5, 5, 20, 20)}, 361},
+                      AreaCase{"square10", {cv::Rect(30, 30, 10, 10)}, 81},
+                      AreaCase{"onePixel", {cv::Rect(3, 3, 1, 1)}, 0},
+                      AreaCase{"line", {cv::Rect(3, 3, 10, 1)}, 0},
+                      AreaCase{"two", {cv::Rect(5, 5, 20, 20), cv::Rect(40, 30, 10, 10)}, 442},
+                      AreaCase{"touchingEdge", {cv::Rect(0, 0, 11, 11)}, 100}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CalArea, HolesAreNotSubtracted)
+{
+    cv::Mat m = zeros(40, 40);
+    m(cv::Rect(5, 5, 21, 21)).setTo(255);
+    m(cv::Rect(10, 10, 5, 5)).setTo(0);
+    EXPECT_EQ(calArea(m), 400);
+}
+
+TEST(CalArea, TruncatesAfterEveryContour)
+{
+    // Two L-shaped specks of three pixels, each a triangle of area 0.5:
+    // truncated one by one they add up to 0, not 1.
+    cv::Mat m = zeros(20, 20);
+    for (cv::Point o : {cv::Point(2, 2), cv::Point(10, 10)}) {
+        m.at<uchar>(o) = 255;
+        m.at<uchar>(o + cv::Point(1, 0)) = 255;
+        m.at<uchar>(o + cv::Point(0, 1)) = 255;
+    }
+    EXPECT_EQ(calArea(m), 0);
+    // A single triangle of half-integer area keeps only its whole part.
+    cv::Mat t = zeros(20, 20);
+    for (int i = 0; i < 4; ++i)
+        t(cv::Rect(2, 2 + i, 4 - i, 1)).setTo(255);  // staircase: area 4.5
+    EXPECT_EQ(calArea(t), 4);
+}
+
+TEST(CalArea, RejectsWhatIsNotAMask)
+{
+    EXPECT_EQ(calArea(cv::Mat()), 0);
+    EXPECT_EQ(calArea(cv::Mat(10, 10, CV_8UC3, cv::Scalar::all(255))), 0);
+}
+
+// --- markGreyBand ------------------------------------------------------
+
+struct BandCase {
+    const char* name;
+    int low;
+    int high;
+    int marked;  // pixels of the 0..255 ramp that are marked
+};
+
+class GreyBandTest : public ::testing::TestWithParam<BandCase> {};
+
+TEST_P(GreyBandTest, MarksTheBandInclusive)
+{
+    // One row per grey value, 17 columns wide (past one vector of 16).
+    cv::Mat grey(256, 17, CV_8UC1);
+    for (int r = 0; r < 256; ++r)
+        grey.row(r).setTo(r);
+    cv::Mat shape(grey.size(), CV_8UC1, cv::Scalar(255));
+    cv::Mat out;
+    detectormasks::markGreyBand(grey, GetParam().low, GetParam().high, shape, cv::Mat(), out);
+    EXPECT_EQ(cv::countNonZero(out), GetParam().marked * 17);
+    // Marked pixels are exactly 255.
+    EXPECT_EQ(cv::countNonZero(out == 255), GetParam().marked * 17);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bands, GreyBandTest,
+                         ::testing::Values(BandCase{"defaults", 0, 50, 51},
+                                           BandCase{"single", 7, 7, 1},
+                                           BandCase{"top", 200, 255, 56},
+                                           BandCase{"whole", 0, 255, 256},
+                                           BandCase{"reversed", 60, 50, 0},
+                                           BandCase{"belowZero", -10, -1, 0},
+                                           BandCase{"aboveTop", 256, 300, 0},
+                                           BandCase{"wideInts", -100, 1000, 256}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(GreyBand, LeavesOutIgnoredAndOutsideShape)
+{
+    cv::Mat grey = zeros(20, 37);  // all in the band 0..50
+    cv::Mat shape = zeros(20, 37);
+    shape(cv::Rect(0, 0, 30, 20)).setTo(255);
+    cv::Mat ignore = zeros(20, 37);
+    ignore(cv::Rect(0, 0, 10, 20)).setTo(255);
+    cv::Mat big = zeros(40, 60);
+    cv::Mat out = big(cv::Rect(5, 5, 37, 20));  // a view is written in place
+    detectormasks::markGreyBand(grey, 0, 50, shape, ignore, out);
+    EXPECT_EQ(cv::countNonZero(big), 20 * 20);
+    EXPECT_EQ(cv::countNonZero(big(cv::Rect(15, 5, 20, 20))), 400);
+}
+
+TEST(KeepCountedPixels, AndsShapeAndNotIgnore)
+{
+    cv::Mat marks(10, 40, CV_8UC1, cv::Scalar(255));
+    cv::Mat shape = zeros(10, 40);
+    shape(cv::Rect(0, 0, 33, 10)).setTo(255);
+    cv::Mat ignore = zeros(10, 40);
+    ignore(cv::Rect(30, 0, 10, 10)).setTo(255);
+    detectormasks::keepCountedPixels(marks, shape, ignore);
+    EXPECT_EQ(cv::countNonZero(marks), 30 * 10);
+    EXPECT_EQ(cv::countNonZero(marks(cv::Rect(0, 0, 30, 10))), 300);
+}
+
+// --- cleaning ----------------------------------------------------------
+
+TEST(OpenMarks, SpecksSmallerThanTheKernelVanish)
+{
+    cv::Mat m = zeros(30, 30);
+    m.at<uchar>(5, 5) = 255;
+    m(cv::Rect(10, 10, 8, 8)).setTo(255);
+    cv::Mat small = m.clone();
+    detectormasks::openMarks(small, 3);
+    EXPECT_EQ(small.at<uchar>(5, 5), 0);
+    EXPECT_EQ(small.at<uchar>(14, 14), 255);
+    for (int side : {1, 0, -4}) {
+        cv::Mat same = m.clone();
+        detectormasks::openMarks(same, side);
+        EXPECT_EQ(cv::countNonZero(same != m), 0) << side;
+    }
+}
+
+TEST(KeepLargeBlobs, DropsBlobsBelowTheCountAndFillsTheRest)
+{
+    cv::Mat m = zeros(40, 40);
+    m(cv::Rect(2, 2, 4, 2)).setTo(255);    // 8 pixels: dropped with 9
+    m(cv::Rect(10, 2, 3, 3)).setTo(255);   // 9 pixels: kept
+    m(cv::Rect(20, 20, 10, 10)).setTo(255);
+    m(cv::Rect(23, 23, 3, 3)).setTo(0);    // hole: filled when kept
+    detectormasks::keepLargeBlobs(m, 9);
+    EXPECT_EQ(cv::countNonZero(m(cv::Rect(0, 0, 8, 8))), 0);
+    EXPECT_EQ(cv::countNonZero(m(cv::Rect(10, 2, 3, 3))), 9);
+    EXPECT_EQ(cv::countNonZero(m(cv::Rect(20, 20, 10, 10))), 100);
+    EXPECT_EQ(cv::countNonZero(m), 109);
+}
+
+TEST(GreyOf, ConvertsOnlyWhatIsNotGrey)
+{
+    cv::Mat grey(4, 4, CV_8UC1, cv::Scalar(9));
+    EXPECT_EQ(detectormasks::greyOf(grey).data, grey.data);  // shared, not copied
+    cv::Mat rgba(4, 4, CV_8UC4, cv::Scalar(100, 100, 100, 255));
+    cv::Mat g = detectormasks::greyOf(rgba);
+    ASSERT_EQ(g.type(), CV_8UC1);
+    EXPECT_EQ(g.at<uchar>(1, 1), 100);
+    EXPECT_TRUE(detectormasks::greyOf(cv::Mat(4, 4, CV_16UC1)).empty());
+}
+
+TEST(RectInside, OnlyNonEmptyRectsWhollyInside)
+{
+    cv::Mat img = zeros(100, 200);
+    EXPECT_TRUE(detectormasks::rectInside(cv::Rect(0, 0, 200, 100), img));
+    EXPECT_FALSE(detectormasks::rectInside(cv::Rect(1, 0, 200, 100), img));
+    EXPECT_FALSE(detectormasks::rectInside(cv::Rect(-1, 0, 10, 10), img));
+    EXPECT_FALSE(detectormasks::rectInside(cv::Rect(5, 5, 0, 10), img));
+    EXPECT_FALSE(detectormasks::rectInside(cv::Rect(5, 5, 10, 10), cv::Mat()));
+}
+
+}  // namespace
