@@ -1,0 +1,347 @@
+// One detection step as the camera program runs it, beside the least work
+// plain OpenCV needs for the same regions, in the same run, on one core.
+//
+//   ours       the hub's frame copy from the capture buffer into the image
+//              store, the NV12 conversion, the sequencer's run of a step of 8
+//              regions (1 location first, 2 flaw, 3 spot, 2 ignore) with the
+//              verdict, the result mask and its scope, and the packed mask
+//   reference  the same frame copy and grey conversion, then per region:
+//                location  matchTemplate over the search window, best place
+//                flaw      absdiff to the template, threshold, opening, ignore
+//                          mask, outer contours, area
+//                spot      inRange, shape and ignore mask, outer contours, area
+//                ignore    nothing per frame (drawn once at preparation)
+//              the marks ORed into a frame-size result mask, the verdict
+//              (the reference does not pack the mask: OpenCV has no packer)
+//
+// The frame is a generated moulded surface with one small defect in a flaw
+// region, delivered as 1920 x 1080 NV12 in the shared capture buffer; the
+// step's master template is the clean surface. Each side is warmed up, then
+// timed iteration by iteration; the table gives the median and the 99th
+// percentile, and the last lines the ratio ours / reference.
+#include "inspection/camera.h"
+#include "inspection/cameraimage.h"
+#include "inspection/camerastoreservices.h"
+#include "inspection/cammerrecongnize.h"
+#include "inspection/cammersingleton.h"
+#include "inspection/hubservices.h"
+#include "inspection/maskpacking.h"
+#include "inspection/pluginsmanager.h"
+#include "platform/media/aiqcontrol.h"
+#include "platform/media/capturebuffer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+#include <opencv2/core/utility.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const cv::Size kFrame(1920, 1080);
+constexpr int kStep = 1;
+constexpr int kWarmUp = 10;
+constexpr int kIterations = 200;
+constexpr int kSearchMargin = 30;  // "h_mostskewing"
+constexpr int kFlawTolerance = 22;  // what sensitivity 45 allows
+
+struct Region {
+    const char* detector;
+    cv::Rect rect;
+    QJsonArray params;
+};
+
+const std::vector<Region>& regions()
+{
+    static const std::vector<Region> r = {
+        {"location", cv::Rect(300, 200, 300, 250), {10}},
+        {"flaw", cv::Rect(600, 300, 700, 450), {45, 50, 3}},
+        {"flaw", cv::Rect(100, 600, 400, 300), {45, 50, 3}},
+        {"spot", cv::Rect(1400, 100, 200, 150), {0, 50, 0, 5}},
+        {"spot", cv::Rect(1400, 700, 300, 250), {0, 50, 0, 5}},
+        {"spot", cv::Rect(200, 100, 150, 150), {0, 50, 0, 5}},
+        {"ignore", cv::Rect(1100, 600, 150, 120), {}},
+        {"ignore", cv::Rect(150, 650, 100, 100), {}},
+    };
+    return r;
+}
+
+// A moulded surface: shading, a few shapes with edges, grain.
+cv::Mat makeSurface()
+{
+    cv::Mat img(kFrame, CV_8UC1);
+    for (int r = 0; r < img.rows; ++r) {
+        uchar* p = img.ptr<uchar>(r);
+        for (int c = 0; c < img.cols; ++c)
+            p[c] = cv::saturate_cast<uchar>(90 + 50.0 * c / img.cols + 30.0 * r / img.rows);
+    }
+    cv::RNG rng(7);
+    for (int i = 0; i < 300; ++i) {
+        const cv::Point at(rng.uniform(0, img.cols), rng.uniform(0, img.rows));
+        const int size = rng.uniform(8, 60);
+        const int grey = rng.uniform(40, 235);
+        if (i % 2)
+            cv::circle(img, at, size / 2, cv::Scalar(grey), cv::FILLED, cv::LINE_AA);
+        else
+            cv::rectangle(img, cv::Rect(at, cv::Size(size, size * 2 / 3)), cv::Scalar(grey), cv::FILLED);
+    }
+    cv::Mat grain(kFrame, CV_8SC1);
+    rng.fill(grain, cv::RNG::UNIFORM, -2, 3);
+    cv::Mat out;
+    cv::add(img, grain, out, cv::noArray(), CV_8U);
+    cv::GaussianBlur(out, out, cv::Size(3, 3), 0.8);
+    return out;
+}
+
+// NV12 as the capture side delivers it: luma, then chroma pairs (no colour).
+std::vector<uint8_t> nv12Of(const cv::Mat& grey)
+{
+    const size_t luma = grey.total();
+    std::vector<uint8_t> frame(luma + luma / 2, 128);
+    std::memcpy(frame.data(), grey.data, luma);
+    return frame;
+}
+
+class BenchHub : public HubServices {
+public:
+    void GetParams(QJsonObject& out) const override
+    {
+        out.insert(QStringLiteral("h_temp_count"), 3);
+        out.insert(QStringLiteral("s_sport_correction"), true);
+        out.insert(QStringLiteral("h_mostskewing"), kSearchMargin);
+        out.insert(QStringLiteral("h_use_ngtemp"), false);
+    }
+    void InsertRecord(const QString&, const QString&) override {}
+};
+
+// The camera program around one camera: working directory, PARAM.db, hub,
+// capture buffer, the step's master template and the camera itself.
+struct Rig {
+    QTemporaryDir dir;
+    BenchHub hub;
+    std::unique_ptr<AiqControl> isp;
+    std::unique_ptr<Camera> camera;
+    QMutex frameMutex;
+    cv::Mat templ;
+
+    bool setUp()
+    {
+        if (!dir.isValid() || !QDir::setCurrent(dir.path()))
+            return false;
+        HubServices::setInstance(&hub);
+        gDNum = 2;
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QLatin1String(kParamDbConnection));
+        db.setDatabaseName(dir.filePath(QStringLiteral("PARAM.db")));
+        if (!db.open())
+            return false;
+        QJsonArray rois;
+        int index = 0;
+        for (const Region& r : regions()) {
+            rois.append(QJsonObject{{"detect_index", kStep},
+                                    {"roi_index", index++},
+                                    {"roi_type", "rect"},
+                                    {"roi_infos", QJsonArray{r.rect.x, r.rect.y, r.rect.width - 1, r.rect.height - 1}},
+                                    {"func_type", r.detector},
+                                    {"func_params", r.params}});
+        }
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("CREATE TABLE cameraparam (name TEXT PRIMARY KEY NOT NULL, value TEXT)"));
+        q.prepare(QStringLiteral("insert into cameraparam values ('camera0', ?)"));
+        q.addBindValue(QString::fromUtf8(QJsonDocument(QJsonObject{{"index", 0}, {"rois", rois}}).toJson()));
+        if (!q.exec())
+            return false;
+
+        templ = makeSurface();
+        QDir().mkpath(QStringLiteral("./cammer12"));
+        cv::imwrite("./cammer12/template00.bmp", templ);
+        isp = std::make_unique<AiqControl>(kFrame.width, kFrame.height);
+        camera = std::make_unique<Camera>();
+
+        cv::Mat shown = templ.clone();
+        cv::circle(shown, cv::Point(800, 450), 8, cv::Scalar(10), cv::FILLED);
+        const std::vector<uint8_t> frame = nv12Of(shown);
+        if (int(frame.size()) != platform::captureBufferSize())
+            return false;
+        std::memcpy(gImageThread, frame.data(), frame.size());
+        return camera->cameraSingleton()->getRois(kStep).size() == int(regions().size());
+    }
+};
+
+Rig* gRig = nullptr;
+
+struct Figures {
+    double median = 0.0;
+    double p99 = 0.0;
+};
+Figures gOurs;
+Figures gReference;
+
+// Runs `once` kWarmUp times untimed, then once per benchmark iteration,
+// timing each; reports the median and the 99th percentile (milliseconds).
+template <typename Fn>
+void timed(benchmark::State& state, Figures& figures, Fn once)
+{
+    for (int i = 0; i < kWarmUp; ++i)
+        once();
+    std::vector<double> samples;
+    samples.reserve(kIterations);
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        once();
+        const auto end = std::chrono::steady_clock::now();
+        samples.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+    }
+    std::sort(samples.begin(), samples.end());
+    figures.median = samples[samples.size() / 2];
+    figures.p99 = samples[std::min(samples.size() - 1, size_t(double(samples.size()) * 0.99))];
+    state.counters["median_ms"] = figures.median;
+    state.counters["p99_ms"] = figures.p99;
+}
+
+void detectionStep(benchmark::State& state)
+{
+    Camera& camera = *gRig->camera;
+    CameraImage& image = *camera.cameraImage();
+    bool verdict = true;
+    timed(state, gOurs, [&] {
+        {
+            QMutexLocker lock(&gRig->frameMutex);
+            std::memcpy(image.rawBuffer(), gImageThread, size_t(image.getImageDataLen()));
+        }
+        image.updateImageData();
+        camera.cameraRecong()->Run(kStep);
+        verdict = camera.getResult();
+        const QByteArray packed = MatMask01Compress2Bytes(camera.cameraSingleton()->getResultMask());
+        benchmark::DoNotOptimize(packed.constData());
+    });
+    state.counters["ok"] = verdict ? 1 : 0;
+}
+
+int outerArea(const cv::Mat& marks, std::vector<std::vector<cv::Point>>& contours)
+{
+    cv::findContours(marks, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+    double area = 0.0;
+    for (const auto& c : contours)
+        area += cv::contourArea(c);
+    return int(area);
+}
+
+void referencePipelines(benchmark::State& state)
+{
+    std::vector<uint8_t> raw(size_t(platform::captureBufferSize()));
+    cv::Mat grey(kFrame, CV_8UC1);
+    cv::Mat result(kFrame, CV_8UC1);
+    // Prepared once, as the ignore regions are: pixels that count.
+    cv::Mat counted(kFrame, CV_8UC1, cv::Scalar(255));
+    for (const Region& r : regions())
+        if (std::strcmp(r.detector, "ignore") == 0)
+            counted(r.rect).setTo(0);
+    const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3));
+    const cv::Rect frame(cv::Point(0, 0), kFrame);
+    cv::Mat scores;
+    cv::Mat marks;
+    std::vector<std::vector<cv::Point>> contours;
+    bool verdict = true;
+
+    timed(state, gReference, [&] {
+        {
+            QMutexLocker lock(&gRig->frameMutex);
+            std::memcpy(raw.data(), gImageThread, raw.size());
+        }
+        cv::cvtColor(cv::Mat(kFrame.height * 3 / 2, kFrame.width, CV_8UC1, raw.data()), grey,
+                     cv::COLOR_YUV2GRAY_420);
+        result.setTo(0);
+        verdict = true;
+        for (const Region& r : regions()) {
+            if (std::strcmp(r.detector, "location") == 0) {
+                const cv::Rect window = (r.rect - cv::Point(kSearchMargin, kSearchMargin) +
+                                         cv::Size(2 * kSearchMargin, 2 * kSearchMargin)) & frame;
+                cv::matchTemplate(grey(window), gRig->templ(r.rect), scores, cv::TM_CCOEFF_NORMED);
+                double best = 0.0;
+                cv::Point at;
+                cv::minMaxLoc(scores, nullptr, &best, nullptr, &at);
+                benchmark::DoNotOptimize(at);
+            } else if (std::strcmp(r.detector, "flaw") == 0) {
+                cv::absdiff(grey(r.rect), gRig->templ(r.rect), marks);
+                cv::threshold(marks, marks, kFlawTolerance, 255, cv::THRESH_BINARY);
+                cv::morphologyEx(marks, marks, cv::MORPH_OPEN, kernel);
+                cv::bitwise_and(marks, counted(r.rect), marks);
+                const int area = outerArea(marks, contours);
+                cv::Mat target = result(r.rect);
+                cv::bitwise_or(target, marks, target);
+                verdict = verdict && area <= r.params.at(1).toInt();
+            } else if (std::strcmp(r.detector, "spot") == 0) {
+                cv::inRange(grey(r.rect), cv::Scalar(r.params.at(2).toInt()), cv::Scalar(r.params.at(3).toInt()),
+                            marks);
+                cv::bitwise_and(marks, counted(r.rect), marks);
+                const int area = outerArea(marks, contours);
+                cv::Mat target = result(r.rect);
+                cv::bitwise_or(target, marks, target);
+                verdict = verdict && area >= r.params.at(0).toInt() && area <= r.params.at(1).toInt();
+            }
+        }
+    });
+    state.counters["ok"] = verdict ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    // The camera program logs only "level_1" once started; "default" lines
+    // would otherwise be counted as detection time here.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.info=false\ndefault.debug=false"));
+    cv::setNumThreads(1);
+    PluginsManager::getInstance();
+
+    Rig rig;
+    if (!rig.setUp()) {
+        std::fprintf(stderr, "detection step bench: the camera could not be set up\n");
+        return 1;
+    }
+    gRig = &rig;
+
+    benchmark::RegisterBenchmark("detection_step/8_regions/ours", detectionStep)
+        ->Iterations(kIterations)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("detection_step/8_regions/reference", referencePipelines)
+        ->Iterations(kIterations)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+
+    if (gOurs.median > 0.0 && gReference.median > 0.0) {
+        std::printf("\none detection step, 8 regions, 1920 x 1080 NV12, one core (OpenCV on 1 thread)\n");
+        std::printf("%-12s %12s %12s\n", "", "median ms", "p99 ms");
+        std::printf("%-12s %12.2f %12.2f\n", "ours", gOurs.median, gOurs.p99);
+        std::printf("%-12s %12.2f %12.2f\n", "reference", gReference.median, gReference.p99);
+        std::printf("ratio ours / reference: median %.2f, p99 %.2f (aim 1.5)\n", gOurs.median / gReference.median,
+                    gOurs.p99 / gReference.p99);
+    }
+    gRig = nullptr;
+    rig.camera.reset();
+    HubServices::setInstance(nullptr);
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,188 @@
+#include "inspection/camera.h"
+
+#include "inspection/cameraimage.h"
+#include "inspection/camerastoreservices.h"
+#include "inspection/cammerrecongnize.h"
+#include "inspection/cammersingleton.h"
+#include "inspection/hubservices.h"
+#include "inspection/processorinterface.h"
+#include "platform/media/aiqcontrol.h"
+
+#include <QDebug>
+
+#include <algorithm>
+
+namespace {
+
+constexpr char kMasterName[] = "template00.bmp";
+
+bool paramFlag(const QJsonObject& params, const char* key)
+{
+    const QJsonValue value = params.value(QLatin1String(key));
+    if (value.isBool())
+        return value.toBool();
+    if (value.isDouble())
+        return value.toDouble() != 0.0;
+    return false;
+}
+
+}  // namespace
+
+Camera::Camera()
+{
+    m_singleton = std::make_unique<CameraSingleton>(this, 0);
+    m_singleton->LoadDtafromDB();
+    m_image = std::make_unique<CameraImage>(m_singleton.get());
+    m_image->initImage();
+    m_recong = std::make_unique<CameraRecong>(m_singleton.get(), this);
+    open();
+    startPlay();
+}
+
+Camera::~Camera() = default;
+
+// --- image signal processor ---------------------------------------------------------
+
+void Camera::setParam()
+{
+    AiqControl* isp = gAiqControl;
+    if (!isp || !m_singleton)
+        return;
+    const CameraImageParams& p = m_singleton->cameraParams();
+    // Result codes are of no use here: a setter that fails leaves the ISP
+    // as it was, and the next application of the parameters tries again.
+    isp->aiq_control_setManualExp(float(p.gain), float(p.exposure) / 1000.0f);
+    isp->aiq_control_setSharpness(static_cast<unsigned int>(p.sharpness));
+    isp->aiq_control_setGamma(p.gamma);
+    isp->aiq_control_setContrast(static_cast<unsigned int>(p.trueness));
+    isp->aiq_control_setMirror(p.c_flipverical, p.c_filphorizontal);
+}
+
+int Camera::startPlay()
+{
+    setParam();
+    return 0;
+}
+
+// --- regions ---------------------------------------------------------------------------
+
+QJsonArray Camera::getallROIs() const
+{
+    QJsonArray all;
+    m_singleton->getAllROIs(all);
+    return all;
+}
+
+void Camera::modifySingleROI(QJsonObject roi, cv::Mat& mask, QJsonObject& result)
+{
+    mask = cv::Mat::zeros(gImageH, gImageW, CV_8UC1);
+    const int detect = jsonWholeNumber(roi.value(QStringLiteral("detect_index")));
+    QString name = roi.value(QStringLiteral("template")).toString();
+    if (!m_image->hasTemplate(detect, name)) {
+        // A missing or unknown name would preview on no template at all.
+        QString fallback = QLatin1String(kMasterName);
+        const QStringList names = m_image->hasTemplate(detect, fallback) ? QStringList() : m_image->getTemplateNamelist(detect);
+        if (!names.isEmpty())
+            fallback = names.first();
+        qInfo().noquote() << QStringLiteral("template \"%1\" is not one of detection %2: previewing on %3")
+                                 .arg(name)
+                                 .arg(detect + 1)
+                                 .arg(fallback);
+        name = fallback;
+    }
+    m_image->updateCurTemplateName(name);
+    m_recong->RunTest(roi, 0, mask);
+    result.insert(QStringLiteral("func_results"), QJsonArray{0});
+}
+
+bool Camera::modifySingleton(QJsonArray rois)
+{
+    if (!m_singleton->isLoaded()) {
+        qWarning() << "new region set refused: the camera parameters were not loaded from PARAM.db";
+        return false;
+    }
+    const RoiSteps newSet = m_singleton->genRoisFromJson(rois);
+    for (const RoiList& step : newSet) {
+        for (const auto& region : step) {
+            if (region->isUnknownType()) {
+                qWarning().noquote() << QStringLiteral("new region set refused: region %1 of detection %2 "
+                                                       "has a shape or detector this program does not know")
+                                            .arg(region->getRoiIndex() + 1)
+                                            .arg(region->getDetectIndex() + 1);
+                return false;
+            }
+        }
+    }
+    const QStringList changes = m_singleton->compareRois(newSet);
+    for (const QString& text : changes)
+        HubServices::record(text, QStringLiteral("operate"));
+    if (changes.isEmpty())
+        return true;
+
+    if (!m_singleton->setAllROIs(rois))
+        return false;
+    const QJsonObject params = HubServices::processParams();
+    if (paramFlag(params, "s_with_moulding_product") && paramFlag(params, "s_action_productdetect"))
+        m_singleton->paramSynac(1, 0);
+    const bool saved = m_singleton->SaveDatatoDB();
+    InitCameraRecongnize();
+    return saved;
+}
+
+void Camera::CopyPara()
+{
+    m_singleton->paramSynac(1, 0);
+    // Step 1's regions were replaced: its run order must not point at the
+    // released ones.
+    m_recong->init(1);
+}
+
+void Camera::InitCameraRecongnize()
+{
+    const int steps = std::clamp(int(gDNum), 0, int(CameraRecong::kSteps));
+    for (int d = 0; d < steps; ++d)
+        m_recong->init(d);
+}
+
+void Camera::finishRoiset()
+{
+    if (m_regionsChanged.exchange(false))
+        InitCameraRecongnize();
+}
+
+void Camera::SaveImageMem(int detect, bool ng)
+{
+    m_image->SaveImageMem(detect, ng);
+}
+
+// --- what the regions read -----------------------------------------------------------
+
+cv::Mat Camera::ignoreMask(int detect)
+{
+    return m_singleton ? m_singleton->getIgnoreMask(detect) : cv::Mat();
+}
+
+cv::Mat Camera::currentTemplate(int detect)
+{
+    return m_image ? m_image->getCurTemplate(detect) : cv::Mat();
+}
+
+cv::Mat Camera::templateImage(int detect, int index)
+{
+    return m_image ? m_image->getTemplateData(detect, index) : cv::Mat();
+}
+
+cv::Mat Camera::firstTemplate(int detect)
+{
+    return m_image ? m_image->getFirstTemplate(detect) : cv::Mat();
+}
+
+int Camera::templateCount(int detect)
+{
+    return m_image ? m_image->getTemplateCount(detect) : 0;
+}
+
+cv::Mat Camera::runImage()
+{
+    return m_image ? m_image->getShpaeImage() : cv::Mat();
+}

@@ -1,0 +1,274 @@
+#include "inspection/cammerrecongnize.h"
+
+#include "inspection/camera.h"
+#include "inspection/camerastoreservices.h"
+#include "inspection/cameraimage.h"
+#include "inspection/cammersingleton.h"
+#include "inspection/flawdetect.h"
+#include "inspection/hubservices.h"
+#include "inspection/pluginsmanager.h"
+#include "inspection/processorinterface.h"
+
+#include <QDebug>
+
+#include <algorithm>
+
+namespace {
+
+const QString kLocation = QStringLiteral("location");
+
+// A process parameter switch: a JSON boolean, or a number other than 0.
+bool paramFlag(const QJsonObject& params, const char* key)
+{
+    const QJsonValue value = params.value(QLatin1String(key));
+    if (value.isBool())
+        return value.toBool();
+    if (value.isDouble())
+        return value.toDouble() != 0.0;
+    return false;
+}
+
+// A view of image at rect, or an empty matrix when rect is not inside it.
+cv::Mat viewAt(const cv::Mat& image, const cv::Rect& rect)
+{
+    if (image.empty() || rect.width <= 0 || rect.height <= 0 || (rect & cv::Rect(0, 0, image.cols, image.rows)) != rect)
+        return cv::Mat();
+    return image(rect);
+}
+
+}  // namespace
+
+CameraRecong::CameraRecong(CameraSingleton* store, Camera* camera) : m_store(store), m_camera(camera)
+{
+    for (int step = 0; step < kSteps; ++step)
+        init(step);
+}
+
+CameraRecong::~CameraRecong() = default;
+
+bool CameraRecong::stepValid(int step)
+{
+    return step >= 0 && step < kSteps;
+}
+
+bool CameraRecong::stepEnabled(int step)
+{
+    if (!stepValid(step))
+        return false;
+    // Steps beyond the detection count in use have no templates to prepare
+    // with.
+    if (step >= gDNum)
+        return false;
+    if (!HubServices::instance())
+        return step == 1;
+    if (step % 2 == 1)
+        return true;
+    return paramFlag(HubServices::processParams(), "s_action_productdetect");
+}
+
+void CameraRecong::clearStep(int step)
+{
+    m_execSequence[size_t(step)].clear();
+    m_locationList[size_t(step)].clear();
+    m_autoLocation[size_t(step)].reset();
+    m_builtFrom[size_t(step)].clear();
+    m_built[size_t(step)] = false;
+}
+
+void CameraRecong::init(int step)
+{
+    if (!stepValid(step))
+        return;
+    if (!stepEnabled(step)) {
+        // Emptied, so that the step never points at regions released since.
+        clearStep(step);
+        return;
+    }
+    updateExecSequence(step);
+    preprocessor(step);
+}
+
+void CameraRecong::updateExecSequence(int step)
+{
+    if (!stepValid(step))
+        return;
+    clearStep(step);
+    RoiHandles& sequence = m_execSequence[size_t(step)];
+    RoiHandles& locations = m_locationList[size_t(step)];
+    m_built[size_t(step)] = true;
+    const RoiHandles regions = m_store ? m_store->getRois(step) : RoiHandles();
+    for (RoiInterface* region : regions) {
+        m_builtFrom[size_t(step)].push_back({region, region->sharedProcessor()});
+        if (region->getProcessorName() == kLocation)
+            locations.append(region);
+        else
+            sequence.append(region);
+    }
+
+    QJsonObject params = HubServices::processParams();
+    if (!paramFlag(params, "s_sport_correction"))
+        return;
+    if (!locations.isEmpty()) {
+        sequence.prepend(locations.first());
+        return;
+    }
+    // No location region of its own: one over the centre of the frame.
+    const QJsonObject object{
+        {QStringLiteral("detect_index"), step},
+        {QStringLiteral("func_type"), kLocation},
+        {QStringLiteral("roi_index"), -1},
+        {QStringLiteral("roi_type"), QStringLiteral("rect")},
+        {QStringLiteral("func_params"), QJsonArray{10}},
+        {QStringLiteral("roi_infos"), QJsonArray{gImageW / 4, gImageH / 4, gImageW / 2 - 1, gImageH / 2 - 1}},
+    };
+    std::unique_ptr<RoiInterface> region =
+        PluginsManager::getInstance()->createNewRoi(QStringLiteral("rect"), m_camera, object);
+    if (!region || !region->getProcessor())
+        return;
+    region->getProcessor()->initSystemParam(params);
+    sequence.prepend(region.get());
+    m_autoLocation[size_t(step)] = std::move(region);
+}
+
+void CameraRecong::preprocessor(int step)
+{
+    if (!stepValid(step))
+        return;
+    if (m_store)
+        m_store->resetIgnoreMask(step);
+    const RoiHandles sequence = m_execSequence[size_t(step)];
+    for (RoiInterface* region : sequence) {
+        if (ProcessorInterface* detector = region->getProcessor())
+            detector->preprocessor(region);
+    }
+}
+
+bool CameraRecong::sequenceCurrent(int step) const
+{
+    const std::vector<PreparedRegion>& built = m_builtFrom[size_t(step)];
+    if (!m_built[size_t(step)])
+        return true;  // emptied while disabled: it points at nothing and runs nothing
+    const RoiHandles stored = m_store ? m_store->getRois(step) : RoiHandles();
+    if (int(built.size()) != stored.size())
+        return false;
+    for (int i = 0; i < stored.size(); ++i) {
+        // The address first: a region that is no longer stored is never
+        // dereferenced.
+        if (built[size_t(i)].region != stored[i])
+            return false;
+        const std::shared_ptr<ProcessorInterface> detector = built[size_t(i)].detector.lock();
+        if (detector.get() != stored[i]->getProcessor())
+            return false;
+    }
+    return true;
+}
+
+void CameraRecong::Run(int step)
+{
+    const cv::Mat resultMask = cv::Mat::zeros(gImageH, gImageW, CV_8UC1);
+    if (!stepValid(step)) {
+        qWarning() << "detection step" << step << "does not exist: nothing inspected, judged NG";
+        if (m_store)
+            m_store->setResultMask(resultMask, cv::Rect(0, 0, 0, 1));
+        if (m_camera)
+            m_camera->setResult(false);
+        return;
+    }
+    if (!sequenceCurrent(step)) {
+        qInfo() << "regions of detection" << step + 1 << "changed since they were prepared: preparing again";
+        updateExecSequence(step);
+        preprocessor(step);
+    }
+    if (m_camera && m_camera->cameraImage())
+        m_camera->cameraImage()->updateShapeImage();
+
+    const bool ngTemplates = paramFlag(HubServices::processParams(), "h_use_ngtemp");
+    const cv::Rect frame(0, 0, resultMask.cols, resultMask.rows);
+    bool verdict = true;
+    bool scopeStarted = false;
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 1;
+    const RoiHandles sequence = m_execSequence[size_t(step)];
+    for (RoiInterface* region : sequence) {
+        ProcessorInterface* detector = region->getProcessor();
+        if (!detector)
+            continue;
+        const cv::Rect rect = region->getImageRect();
+        if (detector->getName() != kLocation) {
+            left = scopeStarted ? std::min(left, rect.x) : rect.x;
+            top = scopeStarted ? std::min(top, rect.y) : rect.y;
+            right = std::max(right, rect.x + rect.width);
+            bottom = std::max(bottom, rect.y + rect.height);
+            scopeStarted = true;
+        }
+        cv::Mat regionMask = cv::Mat::zeros(std::max(rect.height, 0), std::max(rect.width, 0), CV_8UC1);
+        detector->execute(region, regionMask);
+        FlawDetect::applyNgTemplateRule(region, ngTemplates);
+        if (regionMask.rows > 0 && regionMask.cols > 0) {
+            if (regionMask.type() == CV_8UC1 && regionMask.size() == rect.size() && (rect & frame) == rect) {
+                cv::Mat target = resultMask(rect);
+                cv::bitwise_or(target, regionMask, target);
+            } else {
+                qWarning() << "marks of region" << region->getRoiIndex() + 1 << "of detection" << step + 1
+                           << "do not fit its rectangle inside the frame: left out of the result mask";
+            }
+        }
+        if (verdict)
+            verdict = region->getResult();
+    }
+    if (m_store)
+        m_store->setResultMask(resultMask, cv::Rect(left, top, right - left, bottom - top));
+    if (m_camera)
+        m_camera->setResult(verdict);
+}
+
+void CameraRecong::RunTest(QJsonObject region, int /*step*/, cv::Mat& image)
+{
+    cv::Mat ignore = cv::Mat::zeros(gImageH, gImageW, CV_8UC1);
+    QJsonObject params = HubServices::processParams();
+    PluginsManager* registry = PluginsManager::getInstance();
+    std::vector<std::unique_ptr<RoiInterface>> temporaries;
+
+    const auto preview = [&](RoiInterface* r) {
+        ProcessorInterface* detector = r->getProcessor();
+        if (!detector)
+            return;
+        detector->initSystemParam(params);
+        cv::Mat view = viewAt(image, r->getImageRect());
+        detector->paramChange(r, view, ignore);
+    };
+
+    if (region.contains(QStringLiteral("ignore_rois"))) {
+        const QJsonArray ignored = region.value(QStringLiteral("ignore_rois")).toArray();
+        for (const QJsonValue& value : ignored) {
+            const QJsonObject element = value.toObject();
+            std::unique_ptr<RoiInterface> temporary =
+                registry->createNewRoi(element.value(QStringLiteral("roi_type")).toString(), m_camera, element);
+            if (!temporary)
+                continue;
+            preview(temporary.get());
+            temporaries.push_back(std::move(temporary));
+        }
+    }
+    std::unique_ptr<RoiInterface> tested =
+        registry->createNewRoi(region.value(QStringLiteral("roi_type")).toString(), m_camera, region);
+    if (tested)
+        preview(tested.get());
+}
+
+RoiHandles CameraRecong::execSequence(int step) const
+{
+    return stepValid(step) ? m_execSequence[size_t(step)] : RoiHandles();
+}
+
+RoiHandles CameraRecong::locationList(int step) const
+{
+    return stepValid(step) ? m_locationList[size_t(step)] : RoiHandles();
+}
+
+RoiInterface* CameraRecong::automaticLocation(int step) const
+{
+    return stepValid(step) ? m_autoLocation[size_t(step)].get() : nullptr;
+}

@@ -1,0 +1,111 @@
+#pragma once
+// The per-camera detection sequencer: for each of the four detection steps
+// it keeps the regions whose detectors run, in run order, prepares a step
+// (ignore mask, training) and runs it on the current frame, deciding OK or NG
+// with a result mask.
+//
+// Run order of a step: its regions as the parameter store lists them, the
+// "location" regions left out; with the process parameter
+// "s_sport_correction" on, the step's first location region runs first (or,
+// when the step has none, an automatic one over the centre of the frame
+// that the sequencer makes and owns), and it moves the run image for every
+// later region. Every region runs, also after an NG.
+//
+// Results of Run: the camera's result flag (true = OK: every region with a
+// detector judged OK), the parameter store's result mask (frame-sized,
+// 8-bit, the OR of every region's marks placed at its rectangle) and mask
+// scope (the bounding box of the non-location regions; x 0, y 0, width 0,
+// height 1 when there is none). With "h_use_ngtemp" (templates are NG
+// images) a flaw region's verdict is inverted, except when the detector
+// could not inspect the region: that NG stays NG.
+//
+// Steps 1 and 3 are enabled, steps 0 and 2 when the process parameter
+// "s_action_productdetect" is set, none beyond the detection count in use
+// (gDNum); a disabled step is emptied by init, so that it never points at
+// regions the store has released since.
+//
+// The sequencer points at the store's regions and owns only its automatic
+// location regions. A step whose regions the store has replaced or re-read
+// since the last build is built and prepared again before it runs.
+//
+// No thread and no lock: for one camera, Run, init, preprocessor and RunTest
+// must not overlap (the hub and the camera facade serialise them).
+#include "inspection/roisteps.h"
+
+#include <QJsonObject>
+
+#include <array>
+#include <memory>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+class Camera;
+class CameraSingleton;
+class ProcessorInterface;
+
+class CameraRecong {
+public:
+    static constexpr int kSteps = 4;
+
+    // Runs init for steps 0, 1, 2, 3. Neither pointer is owned; both outlive
+    // the sequencer.
+    CameraRecong(CameraSingleton* store, Camera* camera);
+    ~CameraRecong();
+    CameraRecong(const CameraRecong&) = delete;
+    CameraRecong& operator=(const CameraRecong&) = delete;
+
+    // Enabled step: rebuild its run order and prepare it; disabled step:
+    // empty its lists.
+    void init(int step);
+    // Rebuilds the step's run order from the parameter store.
+    void updateExecSequence(int step);
+    // Clears the step's ignore mask and lets every detector of the step
+    // prepare itself (ignore regions draw the mask, flaw regions train,
+    // location regions build their model).
+    void preprocessor(int step);
+    // Runs the step on the current frame (see above). A step outside 0 ... 3
+    // is refused (logged) and judged NG with an empty mask: nothing was
+    // inspected.
+    void Run(int step);
+    // Previews one region's parameters: the regions of its "ignore_rois" are
+    // drawn into a frame-size ignore mask, then the region's detector draws
+    // its preview into image (8-bit, frame-size) at the region's rectangle.
+    // The step argument is not used.
+    void RunTest(QJsonObject region, int step, cv::Mat& image);
+
+    // The step's run order and location regions (empty for a step outside
+    // 0 ... 3).
+    RoiHandles execSequence(int step) const;
+    RoiHandles locationList(int step) const;
+    // The automatic location region of the step, or null.
+    RoiInterface* automaticLocation(int step) const;
+
+    // Whether init prepares the step (from the hub's process parameters;
+    // without a hub only step 1, as before any parameters are loaded; never
+    // a step at or beyond gDNum).
+    static bool stepEnabled(int step);
+
+private:
+    static bool stepValid(int step);
+    void clearStep(int step);
+    // True when the store still holds, for the step, the regions (and
+    // detectors) the run order was built from.
+    bool sequenceCurrent(int step) const;
+
+    // What a step's run order was built from: the store's regions in their
+    // order, each with its detector. The weak handle tells a region that was
+    // re-read or replaced (even at the same address) by its new detector.
+    struct PreparedRegion {
+        const RoiInterface* region;
+        std::weak_ptr<ProcessorInterface> detector;
+    };
+
+    CameraSingleton* m_store;
+    Camera* m_camera;
+    std::array<RoiHandles, kSteps> m_execSequence;
+    std::array<RoiHandles, kSteps> m_locationList;
+    std::array<std::unique_ptr<RoiInterface>, kSteps> m_autoLocation;
+    std::array<std::vector<PreparedRegion>, kSteps> m_builtFrom;
+    std::array<bool, kSteps> m_built{};  // false while a step is emptied (disabled)
+};

@@ -1,0 +1,297 @@
+// The camera facade: construction order, the image parameters it pushes to
+// the image signal processor, region edits (trial runs, new region sets with
+// their records, the step copy, the end of editing) and their refusals.
+#include "inspection/camera.h"
+
+#include "camerafixtures.h"
+#include "inspection/cameraimage.h"
+#include "inspection/cammerrecongnize.h"
+#include "inspection/cammersingleton.h"
+#include "platform/media/aiqcontrol.h"
+#include "support/detectorfakes.h"
+
+#include <QJsonArray>
+
+#include <gtest/gtest.h>
+
+using namespace camerafixtures;
+using detectortest::rectRegion;
+
+namespace {
+
+// Publishes an ISP stand-in as gAiqControl while it lives.
+class IspStandIn {
+public:
+    explicit IspStandIn(bool running) : isp(64, 48)
+    {
+        isp.setRunning(running);
+        gAiqControl = &isp;
+    }
+    ~IspStandIn() { gAiqControl = nullptr; }
+    AiqControl isp;
+};
+
+class CameraTest : public ::testing::Test {
+protected:
+    CameraTest() : frame(320, 240) { hub.params.insert(QStringLiteral("h_temp_count"), 3); }
+
+    Camera& make(const QJsonArray& rois, const QJsonObject& params = CameraRig::defaultCameraParams())
+    {
+        rig.storeRegions(rois, params);
+        return rig.make();
+    }
+    CameraSingleton& store() { return *rig.camera->cameraSingleton(); }
+    CameraRecong& seq() { return *rig.camera->cameraRecong(); }
+    QString row() { return rig.db.cameraRow().value_or(QString()); }
+
+    detectortest::FrameSize frame;
+    detectortest::FakeHub hub;
+    CameraRig rig;
+};
+
+const QJsonArray kSpotParams{50, 500, 0, 50};
+
+QJsonArray twoSteps()
+{
+    return {rectRegion(0, 0, cv::Rect(10, 10, 40, 40), "spot", kSpotParams),
+            rectRegion(1, 0, cv::Rect(20, 20, 50, 50), "spot", kSpotParams),
+            rectRegion(1, 1, cv::Rect(100, 100, 40, 40), "ignore")};
+}
+
+// --- construction and the ISP -------------------------------------------------------
+
+TEST_F(CameraTest, ConstructionLoadsParametersThenImagesThenTheSequencer)
+{
+    Camera& camera = make(twoSteps());
+    EXPECT_TRUE(store().isLoaded());
+    EXPECT_EQ(store().getRois(1).size(), 2);
+    EXPECT_EQ(camera.cameraImage()->getTemplateNamelist(1), QStringList{"template00.bmp"});
+    EXPECT_TRUE(QFileInfo::exists("./cammer12/template00.bmp"));
+    EXPECT_EQ(seq().execSequence(1), store().getRois(1));
+    EXPECT_EQ(camera.getallROIs().size(), 3);
+    // The regions read through the camera.
+    EXPECT_EQ(camera.templateCount(1), 1);
+    EXPECT_EQ(camera.runImage().data, camera.cameraImage()->getShpaeImage().data);
+    EXPECT_EQ(camera.ignoreMask(1).data, store().getIgnoreMask(1).data);
+    // The ignore region of step 1 was drawn at preparation.
+    EXPECT_EQ(cv::countNonZero(store().getIgnoreMask(1)), 40 * 40);
+}
+
+TEST_F(CameraTest, StartPushesTheImageParametersInOrder)
+{
+    IspStandIn standIn(true);
+    QJsonObject params = CameraRig::defaultCameraParams();
+    params.insert("c_flipverical", true);
+    params.insert("sharpness", 70);
+    params.insert("trueness", 120);
+    params.insert("gamma", 90);
+    make({}, params);
+
+    const std::vector<AiqControl::Call> calls = standIn.isp.calls();
+    ASSERT_EQ(calls.size(), 5u);
+    EXPECT_EQ(calls[0].setter, AiqControl::Setter::ManualExp);
+    EXPECT_FLOAT_EQ(calls[0].gain, 1.0f);
+    EXPECT_FLOAT_EQ(calls[0].time, 0.02f);
+    EXPECT_EQ(calls[1].setter, AiqControl::Setter::Sharpness);
+    EXPECT_EQ(calls[1].level, 70u);
+    EXPECT_EQ(calls[2].setter, AiqControl::Setter::Gamma);
+    EXPECT_EQ(calls[2].gamma, 90);
+    EXPECT_EQ(calls[3].setter, AiqControl::Setter::Contrast);
+    EXPECT_EQ(calls[3].level, 120u);
+    EXPECT_EQ(calls[4].setter, AiqControl::Setter::Mirror);
+    for (const auto& call : calls)
+        EXPECT_TRUE(call.applied);
+    // The vertical-flip flag turns on the left-right mirror only.
+    const AiqControl::Settings settings = standIn.isp.settings();
+    EXPECT_TRUE(settings.mirror);
+    EXPECT_FALSE(settings.flip);
+    EXPECT_EQ(settings.gammaAttributes[AiqControl::kGammaValueWord], 90);
+}
+
+TEST_F(CameraTest, NothingReachesAnIspThatDoesNotRun)
+{
+    IspStandIn standIn(false);
+    Camera& camera = make({});
+    const AiqControl::Settings before = standIn.isp.settings();
+    EXPECT_EQ(camera.startPlay(), 0);
+    ASSERT_EQ(standIn.isp.calls().size(), 10u);
+    for (const auto& call : standIn.isp.calls())
+        EXPECT_FALSE(call.applied);
+    EXPECT_EQ(standIn.isp.settings().exposureTime, before.exposureTime);
+    EXPECT_EQ(standIn.isp.settings().sharpness, before.sharpness);
+}
+
+TEST_F(CameraTest, WithoutAnIspTheParametersAreKept)
+{
+    ASSERT_EQ(gAiqControl, nullptr);
+    Camera& camera = make({});
+    camera.setParam();
+    EXPECT_EQ(camera.open(), 0);
+    EXPECT_EQ(camera.stopPlay(), 0);
+    EXPECT_EQ(camera.softwareTrig(), 0);
+}
+
+// --- new region sets -----------------------------------------------------------------------
+
+TEST_F(CameraTest, AnUnchangedSetWritesNothingAndKeepsTheSequencer)
+{
+    Camera& camera = make(twoSteps());
+    const QString before = row();
+    const RoiHandles run = seq().execSequence(1);
+    store().getIgnoreMask(1).setTo(7);  // a re-initialisation would redraw it
+
+    EXPECT_TRUE(camera.modifySingleton(twoSteps()));
+    EXPECT_TRUE(hub.records.empty());
+    EXPECT_EQ(row(), before);
+    EXPECT_EQ(seq().execSequence(1), run);
+    EXPECT_EQ(cv::countNonZero(store().getIgnoreMask(1) != 7), 0);
+}
+
+TEST_F(CameraTest, AChangedSetIsRecordedStoredAndRunAtOnce)
+{
+    Camera& camera = make(twoSteps());
+    QJsonArray changed = twoSteps();
+    changed.append(rectRegion(1, 2, cv::Rect(200, 150, 30, 30), "spot", kSpotParams));
+
+    EXPECT_TRUE(camera.modifySingleton(changed));
+    ASSERT_FALSE(hub.records.empty());
+    for (const auto& record : hub.records)
+        EXPECT_EQ(record.second, "operate");
+    EXPECT_TRUE(row().contains("\"roi_index\": 2"));
+    EXPECT_EQ(store().getRois(1).size(), 3);
+    EXPECT_EQ(seq().execSequence(1), store().getRois(1));
+}
+
+struct CopyCase {
+    const char* name;
+    bool withMouldingProduct;
+    bool productDetect;
+    bool copied;
+};
+
+class StepCopyTest : public CameraTest, public ::testing::WithParamInterface<CopyCase> {};
+
+TEST_P(StepCopyTest, StepZeroIsCopiedOntoStepOneOnlyWithBothSwitches)
+{
+    hub.params.insert("s_with_moulding_product", GetParam().withMouldingProduct);
+    hub.params.insert("s_action_productdetect", GetParam().productDetect);
+    Camera& camera = make({});
+    ASSERT_TRUE(camera.modifySingleton(twoSteps()));
+    const RoiHandles step1 = store().getRois(1);
+    if (GetParam().copied) {
+        ASSERT_EQ(step1.size(), 1);
+        EXPECT_EQ(step1[0]->getImageRect(), cv::Rect(10, 10, 40, 40));
+        EXPECT_EQ(step1[0]->getDetectIndex(), 1);
+    } else {
+        EXPECT_EQ(step1.size(), 2);
+    }
+    EXPECT_EQ(seq().execSequence(1), step1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Switches, StepCopyTest,
+                         ::testing::Values(CopyCase{"both", true, true, true},
+                                           CopyCase{"mouldingOnly", true, false, false},
+                                           CopyCase{"productDetectOnly", false, true, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CameraTest, CopyParaRebuildsStepOne)
+{
+    Camera& camera = make(twoSteps());
+    camera.CopyPara();
+    ASSERT_EQ(store().getRois(1).size(), 1);
+    EXPECT_EQ(seq().execSequence(1), store().getRois(1));
+    ASSERT_TRUE(rig.feed(plainGrey(200)));
+    seq().Run(1);
+    EXPECT_FALSE(camera.getResult());  // no dark pixels: below the least area
+}
+
+TEST_F(CameraTest, ASetWithARegionThisProgramCannotHoldIsRefused)
+{
+    Camera& camera = make(twoSteps());
+    const QString before = row();
+    QJsonArray unknown = twoSteps();
+    QJsonObject odd = rectRegion(1, 2, cv::Rect(200, 150, 30, 30), "spot", kSpotParams);
+    odd.insert("roi_type", "hexagon");
+    unknown.append(odd);
+    EXPECT_FALSE(camera.modifySingleton(unknown));
+    EXPECT_EQ(store().getRois(1).size(), 2);
+    EXPECT_EQ(row(), before);
+}
+
+TEST(CameraWithoutParamDb, RegionEditsAreRefusedAndNothingIsSaved)
+{
+    detectortest::FrameSize frame(320, 240);
+    detectortest::FakeHub hub;
+    testsupport::ScratchDir scratch;
+    testsupport::WorkingDir cwd(scratch.path());
+    const int32_t saved = gDNum;
+    gDNum = 2;
+    {
+        Camera camera;  // no "dbIn" connection: the load fails
+        EXPECT_FALSE(camera.cameraSingleton()->isLoaded());
+        EXPECT_FALSE(camera.modifySingleton(twoSteps()));
+        EXPECT_TRUE(hub.records.empty());
+        EXPECT_TRUE(camera.cameraSingleton()->getRois(1).isEmpty());
+    }
+    gDNum = saved;
+}
+
+// --- the end of editing ----------------------------------------------------------------------
+
+TEST_F(CameraTest, FinishRoisetReinitialisesOnlyOnceAfterAFlag)
+{
+    Camera& camera = make(twoSteps());
+    cv::Mat ignore = store().getIgnoreMask(1);
+    ignore.setTo(7);
+    camera.finishRoiset();
+    EXPECT_EQ(cv::countNonZero(ignore != 7), 0);  // no flag: nothing done
+
+    camera.setRegionsChanged();
+    camera.finishRoiset();
+    EXPECT_EQ(cv::countNonZero(ignore), 40 * 40);  // cleared and redrawn
+
+    ignore.setTo(7);
+    camera.finishRoiset();
+    EXPECT_EQ(cv::countNonZero(ignore != 7), 0);
+}
+
+// --- trial runs -----------------------------------------------------------------------------------
+
+TEST_F(CameraTest, TrialRunAlwaysAnswersZeroAndPreviewsOnTheChosenTemplate)
+{
+    // Step 1 has a black master and an all-white template01.
+    CameraRig::writeMaster(1, cv::Mat::zeros(240, 320, CV_8UC1));
+    writeBmp(CameraImage::templatePath(1, "template01.bmp"), plainGrey(255), 60);
+    Camera& camera = make({});
+    const QJsonObject region = rectRegion(1, 0, cv::Rect(10, 10, 60, 40), "spot", {0, 100000, 0, 50});
+
+    struct Case {
+        QJsonValue choice;
+        QString used;
+        bool marks;
+    };
+    const std::vector<Case> cases = {
+        {QJsonValue(QJsonValue::Undefined), "template00.bmp", true},
+        {"template01.bmp", "template01.bmp", false},
+        {"template07.bmp", "template00.bmp", true},
+        {42, "template00.bmp", true},
+    };
+    for (const Case& c : cases) {
+        QJsonObject trial = region;
+        if (!c.choice.isUndefined())
+            trial.insert("template", c.choice);
+        cv::Mat mask(5, 5, CV_8UC3, cv::Scalar(1, 2, 3));
+        QJsonObject result{{"other", 1}};
+        camera.modifySingleROI(trial, mask, result);
+        EXPECT_EQ(camera.cameraImage()->curTemplateName(), c.used);
+        EXPECT_EQ(result.value("func_results").toArray(), QJsonArray{0});
+        EXPECT_EQ(result.value("other").toInt(), 1);
+        ASSERT_EQ(mask.size(), cv::Size(320, 240));
+        ASSERT_EQ(mask.type(), CV_8UC1);
+        const int inside = cv::countNonZero(mask(cv::Rect(10, 10, 60, 40)));
+        EXPECT_EQ(cv::countNonZero(mask), inside);
+        EXPECT_EQ(inside > 0, c.marks) << c.used.toStdString();
+    }
+}
+
+}  // namespace
