@@ -8,6 +8,7 @@
 #include "foundation/workstashmanager.h"
 #include "foundation/zrc_workinformation_manager.h"
 #include "inspection/pluginsmanager.h"
+#include "io/vcam_io.h"
 #include "inspection/roiinterface.h"
 #include "platform/system/commandrunner.h"
 #include "platform/system/dataroot.h"
@@ -131,6 +132,8 @@ int main(int argc, char** argv)
 
     pMutex = new QMutex;
     InitData();
+
+    g_FrameIO = new VCam_IO;
 
     if (PluginsManager::instance == nullptr)
         PluginsManager::instance = new PluginsManager;

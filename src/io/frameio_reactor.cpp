@@ -1,0 +1,139 @@
+#include "io/frameio_reactor.h"
+
+#include "platform/system/monotonicclock.h"
+
+#include <limits>
+
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
+
+namespace {
+// A stamp that was never taken.
+constexpr qint64 kNever = std::numeric_limits<qint64>::min();
+
+bool stampYounger(qint64 stamp, int limitMs)
+{
+    return stamp != kNever && platform::MonotonicClock::ageMs(stamp) < limitMs;
+}
+}  // namespace
+
+FrameIO_Reactor::FrameIO_Reactor() : alived_lasttime(kNever), cnted_lasttime(kNever)
+{
+    timer_flush = new QTimer(this);
+    timer_flush->setSingleShot(true);
+    timer_flush->setTimerType(Qt::PreciseTimer);
+    connect(timer_flush, &QTimer::timeout, this, [this] { on_HasOutput(); });
+
+    timer_alived = new QTimer(this);
+    timer_alived->setInterval(200);
+    connect(timer_alived, &QTimer::timeout, this,
+            [this] { alived_lasttime.store(platform::MonotonicClock::nowMs()); });
+
+    timer_cnted = new QTimer(this);
+    timer_cnted->setInterval(200);
+    connect(timer_cnted, &QTimer::timeout, this, [this] { checkContact(); });
+
+    moveToThread(&reactor_thread);
+    reactor_thread.setObjectName(QStringLiteral("io_reactor"));
+    reactor_thread.start();
+    reactor_thread.setPriority(QThread::HighestPriority);
+    // Timers are started in the thread they belong to.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+#ifdef Q_OS_LINUX
+            // The 1 ms output window should not be stretched by the kernel's
+            // default timer slack (50 us) on this thread.
+            prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#endif
+            timer_alived->start();
+        },
+        Qt::QueuedConnection);
+}
+
+FrameIO_Reactor::~FrameIO_Reactor()
+{
+    shutdownThread();
+}
+
+void FrameIO_Reactor::shutdownThread()
+{
+    if (!reactor_thread.isRunning())
+        return;
+    if (QThread::currentThread() == &reactor_thread) {
+        // Cannot wait for the own thread; the owner must destroy the
+        // transport from elsewhere. Stop what can be stopped.
+        stopTimersHere();
+        reactor_thread.quit();
+        return;
+    }
+    QMetaObject::invokeMethod(this, [this] { stopTimersHere(); }, Qt::BlockingQueuedConnection);
+    reactor_thread.quit();
+    reactor_thread.wait();
+}
+
+void FrameIO_Reactor::stopTimersHere()
+{
+    timer_alived->stop();
+    timer_cnted->stop();
+    timer_flush->stop();
+}
+
+void FrameIO_Reactor::update_TimerCnted_LastTime()
+{
+    cnted_lasttime.store(platform::MonotonicClock::nowMs());
+    cnted.store(1);
+}
+
+void FrameIO_Reactor::stampContact()
+{
+    cnted_lasttime.store(platform::MonotonicClock::nowMs());
+}
+
+bool FrameIO_Reactor::getTimerAlived() const
+{
+    return stampYounger(alived_lasttime.load(), alived_limit);
+}
+
+bool FrameIO_Reactor::getIsCnted() const
+{
+    return stampYounger(cnted_lasttime.load(), cnted_limit);
+}
+
+void FrameIO_Reactor::HasOutput(int mode)
+{
+    if (mode == 0)
+        on_HasOutput();
+    else if (mode == 1)
+        start_Timer_FlushIO_Output();
+}
+
+bool FrameIO_Reactor::start_Timer_FlushIO_Output()
+{
+    if (inOwnThread()) {
+        timer_flush->start(1);
+        return true;
+    }
+    QMetaObject::invokeMethod(this, [this] { start_Timer_FlushIO_Output(); }, Qt::QueuedConnection);
+    return false;
+}
+
+bool FrameIO_Reactor::Stop()
+{
+    if (inOwnThread()) {
+        stopTimersHere();
+        return true;
+    }
+    if (reactor_thread.isRunning())
+        QMetaObject::invokeMethod(this, [this] { Stop(); }, Qt::BlockingQueuedConnection);
+    return false;
+}
+
+void FrameIO_Reactor::checkContact()
+{
+    if (getIsCnted())
+        return;
+    if (cnted.exchange(0) != 0)
+        emit sig_CntedBroke();
+}
