@@ -1,10 +1,8 @@
 #pragma once
 // Shared set-up of the tests of the flow's bases and of the standard detect
-// unit: an IO frame that records its outputs instead of sending them, a
-// capture of the log lines, and helpers to run the event loop.
-#include "flow/flowinstiface.h"
-#include "flow/flowunit_passport.h"
-#include "io/frameio.h"
+// unit: the flow-part bench (recording IO frame, event-loop helpers) plus a
+// capture of every log line.
+#include "flowparttestbench.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -16,28 +14,11 @@
 #include <functional>
 #include <ostream>
 
-inline void PrintTo(const IO_IndexLevel& v, std::ostream* os)
-{
-    *os << "{" << v.index << ", " << int(v.level) << "}";
-}
-
 namespace flowbase {
 
 // A real IO frame (rest levels, backup) whose outputs are recorded in order.
-class OutputRecorder : public FrameIO {
+class OutputRecorder : public flowtest::RecordingFrameIO {
 public:
-    QList<IO_IndexLevel> sent;
-
-    void setRestLevels(std::initializer_list<int> levels)
-    {
-        int table[kIoPointCount] = {0, 0, 0, 0, 0, 0, 0, 0};
-        int i = 0;
-        for (int l : levels) {
-            if (i < kIoPointCount)
-                table[i++] = l;
-        }
-        setIO_TrigOut(table);
-    }
     void setTriggers(std::initializer_list<int> flags)
     {
         int table[kIoPointCount] = {0, 0, 0, 0, 0, 0, 0, 0};
@@ -48,71 +29,36 @@ public:
         }
         setIO_TrigIn(table);
     }
-
-    void updateIONoInputTip() override {}
-    void sendOutPut(int index, int level) override
-    {
-        sent.append(IO_IndexLevel{index, level ? ElectricLevel_High : ElectricLevel_Low});
-    }
-    void slot_HasInput(int) override {}
-    void slot_TimerIO_NoInput() override {}
-    int RealTriggering() override { return -1; }
 };
+
+using flowtest::passportOf;
+using flowtest::runDeferredDeletes;
+using flowtest::waitUntil;
 
 inline IO_IndexLevel lv(int index, int level)
 {
-    return IO_IndexLevel{index, level ? ElectricLevel_High : ElectricLevel_Low};
+    return flowtest::out(index, level);
 }
 
 inline FlowInstIface makeIface(FrameIO* frame, Product_Interface* product = nullptr,
                                const QStringList& cameras = {})
 {
-    FlowInstIface iface;
+    FlowInstIface iface = flowtest::makeIface(frame, product, cameras);
     iface.device_id = QStringLiteral("SELF");
-    iface.frame_io = frame;
-    iface.product_iface = product;
-    if (!cameras.isEmpty()) {
-        QList<CameraBaseInfo> list;
-        for (int i = 0; i < cameras.size(); ++i)
-            list << CameraBaseInfo(cameras.at(i), i == 0 ? 1 : 0);
-        CamDevices_Interface devices;
-        devices.resetCameraBaseInfos(list);
-        iface.cam_devices.setValue(devices);
-    }
     return iface;
 }
-
-inline FlowUnit_Passport passportOf(int type, const QString& uuid = QStringLiteral("P-1"))
+// The exact match for the recorder, which argument-dependent lookup would
+// otherwise pair with the part bench's own makeIface.
+inline FlowInstIface makeIface(OutputRecorder* frame, Product_Interface* product = nullptr,
+                               const QStringList& cameras = {})
 {
-    FlowWork_Condition c;
-    c.cond_type = type;
-    return FlowUnit_Passport(uuid, c);
-}
-
-// Runs the event loop until `done` holds; false after a generous bound (so
-// that a broken flow fails instead of hanging; nothing asserts on time).
-inline bool waitUntil(const std::function<bool()>& done, int limitMs = 5000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > limitMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
+    return makeIface(static_cast<FrameIO*>(frame), product, cameras);
 }
 
 // Delivers what is queued now, without waiting for timers.
 inline void deliverQueued()
 {
     QCoreApplication::processEvents();
-}
-
-inline void runDeferredDeletes()
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 // Records the log lines (every level) written while it lives.
