@@ -1,0 +1,108 @@
+#include "flow/userflowfile.h"
+
+#include "flow/flowbox_group.h"
+#include "flow/flowframeworkbuilder.h"
+#include "flow/flowpart_base.h"
+#include "flow/flowunit_standard_detect.h"
+#include "foundation/qstring_tl.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QSaveFile>
+
+QString UserFlowFile::path()
+{
+    return QStringLiteral("./workspace/userflow.json");
+}
+
+QJsonObject UserFlowFile::read()
+{
+    QFile file(path());
+    if (!file.open(QIODevice::ReadOnly))
+        return QJsonObject();
+    const QByteArray data = file.readAll();
+    file.close();
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
+    if (error.error != QJsonParseError::NoError)
+        return QJsonObject();
+    return doc.object();  // an array at top level reads as empty
+}
+
+bool UserFlowFile::write(const QJsonObject& flow)
+{
+    const QString name = path();
+    QDir().mkpath(QFileInfo(name).path());
+    QSaveFile file(name);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qWarning() << "<UserFlowFile::write>: cannot open" << name << file.errorString();
+        return false;
+    }
+    file.write(QJsonDocument(flow).toJson(QJsonDocument::Indented));
+    if (!file.commit()) {
+        qWarning() << "<UserFlowFile::write>: cannot write" << name << file.errorString();
+        return false;
+    }
+    return true;
+}
+
+QJsonObject UserFlowFile::create_UserFrame_UserFlow(FlowFrameworkBuilder& builder, bool build)
+{
+    QList<FlowBox_Group*> preview;
+    if (build)
+        builder.clear_Frameworks();
+    QList<FlowBox_Group*>& list = build ? builder.liveGroups() : preview;
+
+    const QJsonObject flow = read();
+
+    FlowBox_Group* group = builder.newGroup(builder.manager());
+    if (!group) {
+        qWarning() << "<create_UserFrame_UserFlow>: no group could be made";
+        return QJsonObject();
+    }
+    list.append(group);
+
+    const QJsonArray units = flow.value(QStringLiteral("units")).toArray();
+    for (int i = 0; i < units.size(); ++i) {
+        const QJsonObject unitObj = units.at(i).toObject();
+        const QString type = unitObj.value(QStringLiteral("type")).toString();
+        const QString name = unitObj.value(QStringLiteral("name")).toString();
+        const int index = unitObj.value(QStringLiteral("index")).toInt();
+        if (index != i || type != QLatin1String("FlowUnit_Standard_Detect"))
+            continue;
+
+        auto* unit = new FlowUnit_Standard_Detect(group);
+        group->append_FlowUnit(unit);
+        // The operator wrote one name: it reads the same in either language.
+        unit->set_user_describe(QString_TL(name, name));
+
+        for (const QJsonValue& v : unitObj.value(QStringLiteral("part_cond")).toArray()) {
+            const QJsonObject partObj = v.toObject();
+            const QString partType = partObj.value(QStringLiteral("type")).toString();
+            // An after-detect or detect part is no start condition: a unit
+            // that asked it whether to start would misbehave.
+            if (partType == QLatin1String("FlowPart_AftDect_NGStop") || partType == QLatin1String("FlowPart_Detect")) {
+                qInfo().noquote() << QStringLiteral("<create_UserFrame_UserFlow>: unit %1 skips \"%2\" in part_cond: not a condition")
+                                         .arg(i)
+                                         .arg(partType);
+                continue;
+            }
+            if (FlowPart_Base* part = unit->Instance_Structure_FromJson(partObj))
+                unit->addptr_2_part_cond(part);  // refuses and releases a non-condition
+        }
+        if (FlowPart_Base* part =
+                unit->Instance_Structure_FromJson(unitObj.value(QStringLiteral("part_detect")).toObject()))
+            unit->addptr_2_part_detect(part);  // refuses and releases a non-detect part
+    }
+
+    builder.chk_Frameworks(list, build);
+
+    const QJsonObject result = group->get_FlowSerialize();
+    if (!build)
+        FlowFrameworkBuilder::destroyGroups(preview);
+    return result;
+}
