@@ -440,12 +440,12 @@ FlowPart_Cond_IO_ChgOper* FlowUnit_Standard_Detect::create_0_Cond_ChgIO_Operate(
 }
 
 FlowPart_Cond_IO_ChgOper* FlowUnit_Standard_Detect::create_0_Cond_ChgIO_Operate(QPair<int, ElectricLevel> io,
-                                                                                FlowWork_Condition* spec)
+                                                                                FlowWork_Condition* startCond)
 {
     auto* cond = new FlowPart_Cond_IO_ChgOper(this);
     adoptPart(cond);
-    if (spec)
-        cond->set_ChgIO_SpecOperate(*spec);
+    if (startCond)
+        cond->set_ChgIO_SpecOperate(*startCond);
     else
         qWarning().noquote() << tag("create_0_Cond_ChgIO_Operate") << "no start condition given";
     const QList<IO_IndexLevel> levels = {IO_IndexLevel{io.first, io.second}};

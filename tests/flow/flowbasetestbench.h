@@ -17,19 +17,7 @@
 namespace flowbase {
 
 // A real IO frame (rest levels, backup) whose outputs are recorded in order.
-class OutputRecorder : public flowtest::RecordingFrameIO {
-public:
-    void setTriggers(std::initializer_list<int> flags)
-    {
-        int table[kIoPointCount] = {0, 0, 0, 0, 0, 0, 0, 0};
-        int i = 0;
-        for (int f : flags) {
-            if (i < kIoPointCount)
-                table[i++] = f;
-        }
-        setIO_TrigIn(table);
-    }
-};
+class OutputRecorder : public flowtest::RecordingFrameIO {};
 
 using flowtest::passportOf;
 using flowtest::runDeferredDeletes;
@@ -62,31 +50,6 @@ inline void deliverQueued()
 }
 
 // Records the log lines (every level) written while it lives.
-class LogLines {
-public:
-    LogLines()
-    {
-        store().clear();
-        previous = qInstallMessageHandler(&LogLines::handler);
-    }
-    ~LogLines() { qInstallMessageHandler(previous); }
-    QStringList lines() const { return store(); }
-    int count(const QString& text) const
-    {
-        int n = 0;
-        for (const QString& l : store())
-            n += l.contains(text) ? 1 : 0;
-        return n;
-    }
-
-private:
-    static QStringList& store()
-    {
-        static QStringList s;
-        return s;
-    }
-    static void handler(QtMsgType, const QMessageLogContext&, const QString& msg) { store() << msg; }
-    QtMessageHandler previous = nullptr;
-};
+using LogLines = testsupport::LogCapture;
 
 }  // namespace flowbase

@@ -8,33 +8,13 @@
 #include <QEvent>
 #include <QPointer>
 #include <QStringList>
+#include "support/logcapture.h"
+
 #include <gtest/gtest.h>
 
 namespace {
 
-// Records the warnings logged while it lives.
-class WarningCapture {
-public:
-    WarningCapture()
-    {
-        lines().clear();
-        previous = qInstallMessageHandler(&WarningCapture::handler);
-    }
-    ~WarningCapture() { qInstallMessageHandler(previous); }
-    static QStringList& lines()
-    {
-        static QStringList l;
-        return l;
-    }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext&, const QString& msg)
-    {
-        if (type == QtWarningMsg)
-            lines() << msg;
-    }
-    QtMessageHandler previous = nullptr;
-};
+using WarningCapture = testsupport::LogCapture;
 
 class TestUnit : public FlowUnit_Base {
 public:
@@ -109,9 +89,9 @@ TEST(FlowBoxGroup, NextUnitNodeFollowsTheSortedEnabledIndexesAndWraps)
     for (const auto& c : cases) {
         WarningCapture capture;
         EXPECT_EQ(g.get_next_unitnode(c.current), c.next) << c.current;
-        EXPECT_EQ(!WarningCapture::lines().isEmpty(), c.warns) << c.current;
+        EXPECT_EQ(!capture.warnings().isEmpty(), c.warns) << c.current;
         if (c.warns) {
-            EXPECT_EQ(WarningCapture::lines().first(),
+            EXPECT_EQ(capture.warnings().first(),
                       QStringLiteral("get_next_unitnode error = -1, There might not be a job unit!"));
         }
     }
@@ -176,7 +156,7 @@ TEST(FlowBoxGroup, RunStateResetTakesTheFirstEnabledUnitAndEmptiesTheRemainLists
     empty.init_Fgs_RunState();
     EXPECT_EQ(empty.get_fgs_state().fgs_runnode, -1);
     EXPECT_EQ(empty.get_fgs_state().fgs_zrp_show_unitindex_abs, -1);
-    EXPECT_TRUE(WarningCapture::lines().isEmpty());
+    EXPECT_TRUE(capture.warnings().isEmpty());
 }
 
 TEST(FlowBoxGroup, AppendingHandsTheInterfaceOnAndWiresTheUnit)

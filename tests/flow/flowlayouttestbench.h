@@ -29,14 +29,13 @@
 #include "flow/product_manager.h"
 #include "support/testproductinterface.h"
 
+#include "flowparttestbench.h"
 #include "io/frameio.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QJsonObject>
 #include <QList>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QStringList>
 
 #include <memory>
@@ -51,82 +50,10 @@ inline void PrintTo(const QStringList& list, std::ostream* os)
 namespace flowlayouttest {
 
 // A real IO frame (rest levels, trigger flags) without a transport.
-class LayoutFrameIO : public FrameIO {
-public:
-    void setRestLevels(std::initializer_list<int> levels) { setTable(levels, true); }
-    void setTriggers(std::initializer_list<int> flags) { setTable(flags, false); }
-
-    void updateIONoInputTip() override {}
-    void sendOutPut(int, int) override {}
-    void slot_HasInput(int) override {}
-    void slot_TimerIO_NoInput() override {}
-    int RealTriggering() override { return -1; }
-
-private:
-    void setTable(std::initializer_list<int> values, bool outputs)
-    {
-        int table[kIoPointCount] = {0, 0, 0, 0, 0, 0, 0, 0};
-        int i = 0;
-        for (int v : values) {
-            if (i < kIoPointCount)
-                table[i++] = v;
-        }
-        if (outputs)
-            setIO_TrigOut(table);
-        else
-            setIO_TrigIn(table);
-    }
-};
-
-// Deletes the objects handed to deleteLater so far.
-inline void runDeferredDeletes()
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
+using LayoutFrameIO = flowtest::RecordingFrameIO;
+using flowtest::runDeferredDeletes;
 // Records the log lines (every level) written while it lives.
-class LogLines {
-public:
-    LogLines()
-    {
-        {
-            QMutexLocker lock(&mutex());
-            store().clear();
-        }
-        previous = qInstallMessageHandler(&LogLines::handler);
-    }
-    ~LogLines() { qInstallMessageHandler(previous); }
-    QStringList lines() const
-    {
-        QMutexLocker lock(&mutex());
-        return store();
-    }
-    int count(const QString& text) const
-    {
-        int n = 0;
-        for (const QString& l : lines())
-            n += l.contains(text) ? 1 : 0;
-        return n;
-    }
-
-private:
-    static QMutex& mutex()
-    {
-        static QMutex m;
-        return m;
-    }
-    static QStringList& store()
-    {
-        static QStringList s;
-        return s;
-    }
-    static void handler(QtMsgType, const QMessageLogContext&, const QString& msg)
-    {
-        QMutexLocker lock(&mutex());
-        store() << msg;
-    }
-    QtMessageHandler previous = nullptr;
-};
+using LogLines = testsupport::LogCapture;
 
 class FakeHostServices : public FlowHostServices {
 public:

@@ -9,13 +9,12 @@
 #include "flow/flowinstiface.h"
 #include "flow/flowunit_passport.h"
 #include "io/frameio.h"
+#include "support/logcapture.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QList>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QStringList>
 #include <QThread>
 
@@ -45,6 +44,17 @@ public:
                 table[i++] = l;
         }
         setIO_TrigOut(table);
+    }
+    // Trigger flags of the inputs (bit 0 high level, bit 1 low level).
+    void setTriggers(std::initializer_list<int> flags)
+    {
+        int table[kIoPointCount] = {0, 0, 0, 0, 0, 0, 0, 0};
+        int i = 0;
+        for (int f : flags) {
+            if (i < kIoPointCount)
+                table[i++] = f;
+        }
+        setIO_TrigIn(table);
     }
 
     void updateIONoInputTip() override {}
@@ -112,53 +122,8 @@ inline void runDeferredDeletes()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-// Records the warnings logged while it lives (and passes nothing on).
-class LogCapture {
-public:
-    LogCapture()
-    {
-        {
-            QMutexLocker lock(&mutex());
-            store().clear();
-        }
-        previous = qInstallMessageHandler(&LogCapture::handler);
-    }
-    ~LogCapture() { qInstallMessageHandler(previous); }
-
-    QStringList warnings() const
-    {
-        QMutexLocker lock(&mutex());
-        return store();
-    }
-    bool anyContains(const QString& text) const
-    {
-        for (const QString& w : warnings()) {
-            if (w.contains(text))
-                return true;
-        }
-        return false;
-    }
-
-private:
-    static QMutex& mutex()
-    {
-        static QMutex m;
-        return m;
-    }
-    static QStringList& store()
-    {
-        static QStringList s;
-        return s;
-    }
-    static void handler(QtMsgType type, const QMessageLogContext&, const QString& msg)
-    {
-        if (type != QtWarningMsg)
-            return;
-        QMutexLocker lock(&mutex());
-        store() << msg;
-    }
-
-    QtMessageHandler previous = nullptr;
-};
+// Records what is logged while it lives; warnings() and anyContains() look
+// at the warnings only.
+using LogCapture = testsupport::LogCapture;
 
 }  // namespace flowtest

@@ -7,29 +7,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
+#include "support/logcapture.h"
+
 #include <gtest/gtest.h>
 
 namespace {
 
-// Records the warnings logged while it lives.
-class WarningCapture {
-public:
-    WarningCapture() { previous = qInstallMessageHandler(&WarningCapture::handler); }
-    ~WarningCapture() { qInstallMessageHandler(previous); }
-    static QStringList& lines()
-    {
-        static QStringList l;
-        return l;
-    }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext&, const QString& msg)
-    {
-        if (type == QtWarningMsg)
-            lines() << msg;
-    }
-    QtMessageHandler previous = nullptr;
-};
+using WarningCapture = testsupport::LogCapture;
 
 FlowUnit_Passport fullPassport()
 {
@@ -232,7 +216,6 @@ TEST(PassportJson, AnUnreadableTextGivesTheDefaultPassportAWarningAndAFailure)
     };
     for (const QByteArray& text : texts) {
         WarningCapture capture;
-        WarningCapture::lines().clear();
         bool ok = true;
         const FlowUnit_Passport p = FlowUnit_Passport::Deserialization(text, &ok);
         EXPECT_FALSE(ok) << text.constData();
@@ -240,8 +223,8 @@ TEST(PassportJson, AnUnreadableTextGivesTheDefaultPassportAWarningAndAFailure)
         EXPECT_EQ(p.condition.cond_type, 0);
         EXPECT_EQ(p.condition.cond_detect_index, -1);
         EXPECT_EQ(p.get_group_state().fgs_runnode, -1);
-        ASSERT_EQ(WarningCapture::lines().size(), 1) << text.constData();
-        EXPECT_TRUE(WarningCapture::lines().first().startsWith("FlowUnit_Passport::Deserialization ERROR"));
+        ASSERT_EQ(capture.warnings().size(), 1) << text.constData();
+        EXPECT_TRUE(capture.warnings().first().startsWith("FlowUnit_Passport::Deserialization ERROR"));
     }
     // The flag is optional.
     EXPECT_EQ(FlowUnit_Passport::Deserialization("{").uuid, QString(QChar(0xFFFF)));

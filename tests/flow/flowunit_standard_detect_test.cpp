@@ -557,9 +557,9 @@ TEST(StandardDetectUnit, BuildersMakeTheirConditionsFromTheIoFrameAndTheirArgume
                     ->get_trigger_list()
                     .isEmpty());
 
-    FlowWork_Condition spec;
-    spec.cond_type = CondType_IOTrig;
-    FlowPart_Cond_IO_ChgOper* special = b.unit->create_0_Cond_ChgIO_Operate({9, ElectricLevel_High}, &spec);
+    FlowWork_Condition ioStart;
+    ioStart.cond_type = CondType_IOTrig;
+    FlowPart_Cond_IO_ChgOper* special = b.unit->create_0_Cond_ChgIO_Operate({9, ElectricLevel_High}, &ioStart);
     EXPECT_EQ(special->get_trigger_list(), (QList<IO_IndexLevel>{lv(9, 1)}));
     EXPECT_EQ(special->get_ChgIO_SpecOperate().size(), 1);
 

@@ -1,6 +1,8 @@
 #include "foundation/zrc_deviceinfos.h"
 
 #include <QStringList>
+#include "support/logcapture.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -97,30 +99,22 @@ TEST(CamCfgText, OversizedTextIsRefused)
     EXPECT_TRUE(info.machine_id.isEmpty());
 }
 
-QStringList g_warnings;
-void captureWarnings(QtMsgType type, const QMessageLogContext&, const QString& message)
-{
-    if (type == QtWarningMsg)
-        g_warnings << message;
-}
-
 TEST(CamCfgText, DuplicateIdIsKeptWithAWarning)
 {
-    g_warnings.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(captureWarnings);
+    testsupport::LogCapture log;
     ZRC_DeviceInfos distinct;
     const bool okDistinct = ParseStr2CamCfg(QStringLiteral("(M1);();(C1;a);(C2;b)"), distinct);
-    const int warningsForDistinct = g_warnings.size();
+    const int warningsForDistinct = log.warnings().size();
     ZRC_DeviceInfos twice;
     const bool okTwice = ParseStr2CamCfg(QStringLiteral("(M1);();(C1;a);(C2;b;C1;c)"), twice);
-    qInstallMessageHandler(previous);
+    const QStringList warnings = log.warnings();
 
     EXPECT_TRUE(okDistinct);
     EXPECT_EQ(warningsForDistinct, 0);
     ASSERT_TRUE(okTwice);
     EXPECT_EQ(twice.cameras, (QList<DeviceNetInfo>{cam("C1", "a", 1), cam("C2", "b", 0), cam("C1", "c", 0)}));
-    ASSERT_EQ(g_warnings.size(), 1);
-    EXPECT_TRUE(g_warnings.first().contains(QStringLiteral("C1")));
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings.first().contains(QStringLiteral("C1")));
 }
 
 TEST(CamCfgText, WriterLeavesOutIncompleteMembers)

@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QNetworkDatagram>
+#include "support/logcapture.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -148,32 +150,16 @@ INSTANTIATE_TEST_SUITE_P(Codes, Protocol, ::testing::ValuesIn(kProtocolCases),
 
 // ---- What the messages change ---------------------------------------------------------
 
-class QuietLog {
+// Captures the process's log lines (from every thread) while it lives.
+class QuietLog : public testsupport::LogCapture {
 public:
-    // Captures the process's log lines for the lifetime of the object.
-    QuietLog() { s_lines = &lines; previous = qInstallMessageHandler(&QuietLog::handler); }
-    ~QuietLog()
-    {
-        qInstallMessageHandler(previous);
-        s_lines = nullptr;
-    }
     bool contains(const QString& a, const QString& b) const
     {
-        for (const QString& l : lines)
+        for (const QString& l : messages())
             if (l.contains(a) && l.contains(b))
                 return true;
         return false;
     }
-    QStringList lines;
-
-private:
-    static void handler(QtMsgType, const QMessageLogContext&, const QString& msg)
-    {
-        if (s_lines)
-            s_lines->append(msg);
-    }
-    static inline QStringList* s_lines = nullptr;
-    QtMessageHandler previous = nullptr;
 };
 
 TEST(LinkEffects, HeartbeatRefreshesContactAndReportsChangedInputs)
@@ -261,7 +247,7 @@ TEST(LinkEffects, NeedRepairMovesTheModuleAddressAndSaysFromWhatToWhat)
     QuietLog log;
     EXPECT_EQ(b.analyse(QStringLiteral("127.0.0.6"), 10411, "<S;4;IOM-SIM;127.0.0.6>"), QStringLiteral("ignore"));
     EXPECT_EQ(b.camera->mgr->get_device_info().io_address, QStringLiteral("127.0.0.6"));
-    EXPECT_TRUE(log.contains(QStringLiteral("127.0.0.2"), QStringLiteral("-> 127.0.0.6"))) << log.lines.join('\n').toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("127.0.0.2"), QStringLiteral("-> 127.0.0.6"))) << log.messages().join('\n').toStdString();
 
     // Output frames now go there.
     b.camera->mgr->update_working_info([](ZRC_WorkInfos& w) { w.output_bits = 1; });

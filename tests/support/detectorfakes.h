@@ -8,6 +8,7 @@
 #include "inspection/pluginsmanager.h"
 #include "inspection/roicameraaccess.h"
 #include "inspection/roiinterface.h"
+#include "support/logcapture.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -76,42 +77,7 @@ public:
 };
 
 // Collects every log message while it lives.
-class LogCapture {
-public:
-    LogCapture()
-    {
-        lines().clear();
-        m_previous = qInstallMessageHandler(&LogCapture::handler);
-    }
-    ~LogCapture() { qInstallMessageHandler(m_previous); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    QStringList messages() const
-    {
-        QMutexLocker lock(&mutex());
-        return lines();
-    }
-    bool contains(const QString& line) const { return messages().contains(line); }
-
-private:
-    static QStringList& lines()
-    {
-        static QStringList l;
-        return l;
-    }
-    static QMutex& mutex()
-    {
-        static QMutex m;
-        return m;
-    }
-    static void handler(QtMsgType, const QMessageLogContext&, const QString& message)
-    {
-        QMutexLocker lock(&mutex());
-        lines().append(message);
-    }
-    QtMessageHandler m_previous = nullptr;
-};
+using LogCapture = testsupport::LogCapture;
 
 // Sets the frame and display size for the lifetime of the object.
 class FrameSize {
