@@ -21,6 +21,8 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QJsonObject>
+#include "fakeflowhostservices.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -34,17 +36,7 @@ using testsupport::TestProductInterface;
     if (!(bench).ok())                                              \
     GTEST_SKIP() << "no private network: " << (bench).why().toStdString()
 
-class FakeHost : public FlowHostServices {
-public:
-    QJsonObject params;
-    QList<int> resets;
-    int reloads = 0;
-    int steps = -1;
-    void stat_ResetDetect(int unit_count) override { resets << unit_count; }
-    void reload_CameraImages() override { ++reloads; }
-    QJsonObject processParams() const override { return params; }
-    void setDetectStepCount(int count) override { steps = count; }
-};
+using FakeHost = flowlayouttest::FakeHostServices;
 
 struct FlowOverUdp {
     LinkBench link;  // first: the private network, the camera and the module

@@ -29,6 +29,7 @@
 #include "flow/product_manager.h"
 #include "support/testproductinterface.h"
 
+#include "fakeflowhostservices.h"
 #include "flowparttestbench.h"
 #include "io/frameio.h"
 
@@ -55,18 +56,6 @@ using flowtest::runDeferredDeletes;
 // Records the log lines (every level) written while it lives.
 using LogLines = testsupport::LogCapture;
 
-class FakeHostServices : public FlowHostServices {
-public:
-    QJsonObject params;
-    QList<int> statResets;
-    int reloads = 0;
-    QList<int> stepCounts;
-
-    void stat_ResetDetect(int unit_count) override { statResets << unit_count; }
-    void reload_CameraImages() override { ++reloads; }
-    QJsonObject processParams() const override { return params; }
-    void setDetectStepCount(int count) override { stepCounts << count; }
-};
 
 // A flow manager wired to a recording IO frame (rest levels all low, trigger
 // flags all 0), a test product interface and fake host services.
