@@ -126,6 +126,7 @@ public:
     // Where operator and system records go; the hub registers itself once it
     // exists. Null (the default) means nothing is recorded.
     void setRecordWriter(OperationRecord_Interface* writer) { m_recordWriter.store(writer); }
+    OperationRecord_Interface* recordWriter() const { return m_recordWriter.load(); }
 
     // ---- camcfg.json ----
     // Reads the group record from the file (a missing file gives an empty

@@ -35,7 +35,6 @@ MainLoopWatch& watch()
     return w;
 }
 
-std::atomic<OperationRecord_Interface*> g_recordWriter{nullptr};
 
 }  // namespace
 
@@ -211,12 +210,12 @@ void storeSearchAnswer(const QString& address, const QString& text)
 
 void setRecordWriter(OperationRecord_Interface* writer)
 {
-    g_recordWriter.store(writer);
+    wim()->setRecordWriter(writer);
 }
 
 void insertSystemRecord(const QString& text)
 {
-    if (OperationRecord_Interface* writer = g_recordWriter.load())
+    if (OperationRecord_Interface* writer = wim()->recordWriter())
         writer->InsertRecord(text, QStringLiteral("system"));
 }
 

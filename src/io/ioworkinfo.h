@@ -67,7 +67,8 @@ bool isSearching();
 void storeSearchAnswer(const QString& address, const QString& text);
 
 // ---- operator and system record ----
-// Where system records go (the hub); null: nothing is recorded.
+// Where system records go: the work information's record writer (the hub
+// registers itself there); null: nothing is recorded.
 void setRecordWriter(OperationRecord_Interface* writer);
 void insertSystemRecord(const QString& text);
 
