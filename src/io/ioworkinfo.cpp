@@ -7,7 +7,6 @@
 #include <QMutex>
 #include <QMutexLocker>
 
-#include <atomic>
 
 namespace ioworkinfo {
 
