@@ -161,7 +161,10 @@ void CameraImage::updateImageData()
             return;
         }
         const cv::Mat yuv(gImageH * 3 / 2, gImageW, CV_8UC1, m_raw.data);
-        cv::cvtColor(yuv, m_work, isColour() ? cv::COLOR_YUV2RGBA_NV21 : cv::COLOR_YUV2GRAY_420);
+        if (isColour())
+            yuv420sp2rgba(yuv, m_work.data);
+        else
+            yuv420sp2gray(yuv, m_work.data);
         return;
     }
     qInfo().noquote() << QStringLiteral("<%1>:").arg(QLatin1String("updateImageData")) << "V4L2_PIX_FMT_GREY"

@@ -106,9 +106,10 @@ bool yuv420spConvert(const cv::Mat& frame, unsigned char* dst, int code, int cha
         return false;
     }
     const int rows = int(frame.rows / 1.5);
-    cv::Mat converted(rows, frame.cols, CV_MAKETYPE(CV_8U, channels));
+    // Converted straight into the caller's buffer: a header of the exact size
+    // and type, which cvtColor fills in place.
+    cv::Mat converted(rows, frame.cols, CV_MAKETYPE(CV_8U, channels), dst);
     cv::cvtColor(frame, converted, code, channels);
-    std::memcpy(dst, converted.data, size_t(rows) * size_t(frame.cols) * size_t(channels));
     return true;
 }
 
