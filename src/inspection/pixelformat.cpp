@@ -6,7 +6,6 @@
 #include <QFile>
 
 #include <algorithm>
-#include <cstring>
 
 #include <opencv2/imgproc.hpp>
 
