@@ -1,4 +1,5 @@
 #include "app/stopsignals.h"
+#include "foundation/logmanager.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -22,7 +23,7 @@ void onStopSignal(int sig)
 StopSignals::StopSignals(QObject* parent) : QObject(parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_pipe) != 0) {
-        qWarning() << "[MAIN] no stop-signal channel; SIGTERM ends the process abruptly";
+        qCWarning(level_1) << "[MAIN] no stop-signal channel; SIGTERM ends the process abruptly";
         return;
     }
     m_notifier = new QSocketNotifier(g_pipe[1], QSocketNotifier::Read, this);

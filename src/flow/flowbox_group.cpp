@@ -1,4 +1,5 @@
 #include "flow/flowbox_group.h"
+#include "foundation/logmanager.h"
 
 #include "flow/flowmetatypes.h"
 #include "flow/flowunit_base.h"
@@ -61,7 +62,7 @@ int FlowBox_Group::get_next_unitnode(int current)
         if (next != -1)
             return next;
     }
-    qWarning() << "get_next_unitnode error = -1, There might not be a job unit!";
+    qCWarning(level_1) << "get_next_unitnode error = -1, There might not be a job unit!";
     return -1;
 }
 
@@ -88,7 +89,7 @@ int FlowBox_Group::get_UiAbs_From_Rel(int rel)
 void FlowBox_Group::append_FlowUnit(FlowUnit_Base* unit)
 {
     if (!unit) {
-        qWarning() << QStringLiteral("<%1>:").arg(QStringLiteral("append_FlowUnit")) << "no unit given";
+        qCWarning(level_1) << QStringLiteral("<%1>:").arg(QStringLiteral("append_FlowUnit")) << "no unit given";
         return;
     }
     unit->set_inst_iface(inst_iface);

@@ -1,4 +1,5 @@
 #include "flow/flowframeworkbuilder.h"
+#include "foundation/logmanager.h"
 
 #include "flow/flowbox_group.h"
 #include "flow/flowgroup_standard.h"
@@ -44,7 +45,7 @@ FlowFrameworkHost FlowFrameworkBuilder::hostOf(Product_Manager* m)
 QJsonObject FlowFrameworkBuilder::create_Frameworks(Product_Model model, bool build, const QJsonObject& params)
 {
     if (!host.groups) {
-        qWarning() << "<create_Frameworks>: no group list to build into";
+        qCWarning(level_1) << "<create_Frameworks>: no group list to build into";
         return QJsonObject();
     }
     QJsonObject result;

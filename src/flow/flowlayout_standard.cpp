@@ -1,4 +1,5 @@
 #include "flow/flowlayout_standard.h"
+#include "foundation/logmanager.h"
 
 #include "flow/flowbox_group.h"
 #include "flow/flowframeworkbuilder.h"
@@ -44,7 +45,7 @@ QJsonObject FlowLayout_Standard::create_QuickFrame_Standard(FlowFrameworkBuilder
 
     FlowBox_Group* group = builder.newGroup(nullptr);
     if (!group) {
-        qWarning() << "<create_QuickFrame_Standard>: no group could be made";
+        qCWarning(level_1) << "<create_QuickFrame_Standard>: no group could be made";
         return FlowFrameworkBuilder::frameworkJson(list);
     }
     list.append(group);

@@ -1,4 +1,5 @@
 #include "flow/flowlayout_turntable.h"
+#include "foundation/logmanager.h"
 
 #include "flow/flowbox_group.h"
 #include "flow/flowframeworkbuilder.h"
@@ -95,7 +96,7 @@ QJsonObject FlowLayout_Turntable::create_QuickFrame_Turntable(FlowFrameworkBuild
     FlowBox_Group* G0 = builder.newGroup(builder.manager());
     FlowBox_Group* G1 = builder.newGroup(builder.manager());
     if (!G0 || !G1) {
-        qWarning() << "<create_QuickFrame_Turntable>: no group could be made";
+        qCWarning(level_1) << "<create_QuickFrame_Turntable>: no group could be made";
         delete G0;
         delete G1;
         return FlowFrameworkBuilder::frameworkJson(list);

@@ -1,4 +1,5 @@
 #include "flow/flowpart_detect.h"
+#include "foundation/logmanager.h"
 
 #include "flow/product_interface.h"
 
@@ -102,7 +103,7 @@ void FlowPart_Detect::Structure_FromJson(const QJsonObject& obj)
 void FlowPart_Detect::set_redetect_interval(int ms)
 {
     if (ms < 0) {
-        qWarning().noquote() << kTag.arg(QStringLiteral("FlowPart_Detect::set_redetect_interval"))
+        qCWarning(level_1).noquote() << kTag.arg(QStringLiteral("FlowPart_Detect::set_redetect_interval"))
                              << "negative re-detect interval" << ms << "ms stored as 0";
         ms = 0;
     }
@@ -127,7 +128,7 @@ int FlowPart_Detect::get_redetect_times() const
 void FlowPart_Detect::set_delay_ms(int ms)
 {
     if (ms < 0) {
-        qWarning().noquote() << kTag.arg(QStringLiteral("FlowPart_Detect::set_delay_ms")) << "negative delay" << ms
+        qCWarning(level_1).noquote() << kTag.arg(QStringLiteral("FlowPart_Detect::set_delay_ms")) << "negative delay" << ms
                              << "ms stored as 0";
         ms = 0;
     }

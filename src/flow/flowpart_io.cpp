@@ -1,4 +1,5 @@
 #include "flow/flowpart_io.h"
+#include "foundation/logmanager.h"
 
 #include "io/frameio.h"
 
@@ -127,7 +128,7 @@ void FlowPart_IO::Structure_FromJson(const QJsonObject& obj)
             action_io.append(IO_IndexLevel{index, level ? ElectricLevel_High : ElectricLevel_Low});
     }
     if (!indexOk || !levelOk) {
-        qWarning().noquote() << kTag.arg(QStringLiteral("FlowPart_IO::Structure_FromJson"))
+        qCWarning(level_1).noquote() << kTag.arg(QStringLiteral("FlowPart_IO::Structure_FromJson"))
                              << "IO part" << part_uuid << "has no valid output action (o_index"
                              << obj.value(QStringLiteral("o_index")).toVariant().toString() << ", o_level_abs"
                              << obj.value(QStringLiteral("o_level_abs")).toVariant().toString()
@@ -143,7 +144,7 @@ void FlowPart_IO::setActionIO(int index, IOState_Rel state)
     if (!frame)
         return;
     if (index < 0 || index >= kIoPointCount) {
-        qWarning().noquote() << kTag.arg(QStringLiteral("FlowPart_IO::setActionIO")) << "output index" << index
+        qCWarning(level_1).noquote() << kTag.arg(QStringLiteral("FlowPart_IO::setActionIO")) << "output index" << index
                              << "out of range 0..7; action unchanged";
         return;
     }
@@ -183,7 +184,7 @@ void FlowPart_IO::clear_action_io()
 void FlowPart_IO::set_delay_ms(int ms)
 {
     if (ms < 0) {
-        qWarning().noquote() << kTag.arg(QStringLiteral("FlowPart_IO::set_delay_ms")) << "negative delay" << ms
+        qCWarning(level_1).noquote() << kTag.arg(QStringLiteral("FlowPart_IO::set_delay_ms")) << "negative delay" << ms
                              << "ms stored as 0";
         ms = 0;
     }
@@ -193,7 +194,7 @@ void FlowPart_IO::set_delay_ms(int ms)
 void FlowPart_IO::set_pulse_ms(int ms)
 {
     if (ms < 0) {
-        qWarning().noquote() << kTag.arg(QStringLiteral("FlowPart_IO::set_pulse_ms")) << "negative pulse" << ms
+        qCWarning(level_1).noquote() << kTag.arg(QStringLiteral("FlowPart_IO::set_pulse_ms")) << "negative pulse" << ms
                              << "ms stored as 0";
         ms = 0;
     }

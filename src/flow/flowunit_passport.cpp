@@ -1,4 +1,5 @@
 #include "flow/flowunit_passport.h"
+#include "foundation/logmanager.h"
 
 #include "flow/flowmetatypes.h"
 
@@ -71,11 +72,11 @@ FlowUnit_Passport FlowUnit_Passport::Deserialization(const QByteArray& bytes, bo
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError) {
-        qWarning() << "FlowUnit_Passport::Deserialization ERROR" << error.error << error.errorString();
+        qCWarning(level_1) << "FlowUnit_Passport::Deserialization ERROR" << error.error << error.errorString();
         return FlowUnit_Passport();
     }
     if (!doc.isObject()) {
-        qWarning() << "FlowUnit_Passport::Deserialization ERROR" << "the passport is not a JSON object";
+        qCWarning(level_1) << "FlowUnit_Passport::Deserialization ERROR" << "the passport is not a JSON object";
         return FlowUnit_Passport();
     }
     const QJsonObject o = doc.object();

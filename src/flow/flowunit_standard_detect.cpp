@@ -140,7 +140,7 @@ void FlowUnit_Standard_Detect::slot_OnStart_UnitWork(FlowUnit_Passport passport)
     }
     // Without a detect part no finish would ever come and the group would
     // wait for this unit for good: finish it without a result.
-    qWarning().noquote() << tag("slot_OnStart_UnitWork") << "unit" << get_detect_index_abs()
+    qCWarning(level_1).noquote() << tag("slot_OnStart_UnitWork") << "unit" << get_detect_index_abs()
                          << "has no detect part; finished without a result";
     FlowWork_Receipt receipt = work_passport.receipt;
     receipt.rcpt_workstate = FlowWorkState_Detected;
@@ -296,7 +296,7 @@ bool FlowUnit_Standard_Detect::addptr_2_part_cond(FlowPart_Base* part)
     if (part_cond.contains(part))
         return false;
     if (!qobject_cast<FlowPart_Condition*>(part)) {
-        qWarning().noquote() << tag("addptr_2_part_cond") << part->get_part_type()
+        qCWarning(level_1).noquote() << tag("addptr_2_part_cond") << part->get_part_type()
                              << "is not a condition part; dropped";
         if (part != part_detect && !part_after.contains(part))
             part->deleteLater();
@@ -316,7 +316,7 @@ bool FlowUnit_Standard_Detect::addptr_2_part_detect(FlowPart_Base* part)
         return true;
     auto* detect = qobject_cast<FlowPart_Detect*>(part);
     if (!detect) {
-        qWarning().noquote() << tag("addptr_2_part_detect") << part->get_part_type()
+        qCWarning(level_1).noquote() << tag("addptr_2_part_detect") << part->get_part_type()
                              << "is not a detect part; dropped";
         if (!part_cond.contains(part) && !part_after.contains(part))
             part->deleteLater();
@@ -447,7 +447,7 @@ FlowPart_Cond_IO_ChgOper* FlowUnit_Standard_Detect::create_0_Cond_ChgIO_Operate(
     if (startCond)
         cond->set_ChgIO_SpecOperate(*startCond);
     else
-        qWarning().noquote() << tag("create_0_Cond_ChgIO_Operate") << "no start condition given";
+        qCWarning(level_1).noquote() << tag("create_0_Cond_ChgIO_Operate") << "no start condition given";
     const QList<IO_IndexLevel> levels = {IO_IndexLevel{io.first, io.second}};
     if (levels != cond->get_trigger_list())
         cond->set_trigger_list(levels);

@@ -1,4 +1,5 @@
 #include "flow/userflowfile.h"
+#include "foundation/logmanager.h"
 
 #include "flow/flowbox_group.h"
 #include "flow/flowframeworkbuilder.h"
@@ -39,12 +40,12 @@ bool UserFlowFile::write(const QJsonObject& flow)
     QDir().mkpath(QFileInfo(name).path());
     QSaveFile file(name);
     if (!file.open(QIODevice::WriteOnly)) {
-        qWarning() << "<UserFlowFile::write>: cannot open" << name << file.errorString();
+        qCWarning(level_1) << "<UserFlowFile::write>: cannot open" << name << file.errorString();
         return false;
     }
     file.write(QJsonDocument(flow).toJson(QJsonDocument::Indented));
     if (!file.commit()) {
-        qWarning() << "<UserFlowFile::write>: cannot write" << name << file.errorString();
+        qCWarning(level_1) << "<UserFlowFile::write>: cannot write" << name << file.errorString();
         return false;
     }
     return true;
@@ -61,7 +62,7 @@ QJsonObject UserFlowFile::create_UserFrame_UserFlow(FlowFrameworkBuilder& builde
 
     FlowBox_Group* group = builder.newGroup(builder.manager());
     if (!group) {
-        qWarning() << "<create_UserFrame_UserFlow>: no group could be made";
+        qCWarning(level_1) << "<create_UserFrame_UserFlow>: no group could be made";
         return QJsonObject();
     }
     list.append(group);
@@ -86,7 +87,7 @@ QJsonObject UserFlowFile::create_UserFrame_UserFlow(FlowFrameworkBuilder& builde
             // An after-detect or detect part is no start condition: a unit
             // that asked it whether to start would misbehave.
             if (partType == QLatin1String("FlowPart_AftDect_NGStop") || partType == QLatin1String("FlowPart_Detect")) {
-                qInfo().noquote() << QStringLiteral("<create_UserFrame_UserFlow>: unit %1 skips \"%2\" in part_cond: not a condition")
+                qCInfo(level_1).noquote() << QStringLiteral("<create_UserFrame_UserFlow>: unit %1 skips \"%2\" in part_cond: not a condition")
                                          .arg(i)
                                          .arg(partType);
                 continue;

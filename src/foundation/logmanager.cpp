@@ -74,7 +74,7 @@ void LogManager::initBackend()
     QMutexLocker lock(&g_backendMutex);
     if (g_backendReady) {
         if (QDir(m_glogDir).canonicalPath() != g_backendDir)
-            qWarning() << "[LOG] logging is already set up; records stay in" << g_backendDir;
+            qCWarning(level_1) << "[LOG] logging is already set up; records stay in" << g_backendDir;
         return;
     }
     g_backendReady = true;

@@ -1,4 +1,5 @@
 #include "foundation/publictools.h"
+#include "foundation/logmanager.h"
 
 #include <QDebug>
 #include <QDir>
@@ -382,18 +383,18 @@ bool defaultGatewayFromRouteTable(const QByteArray& routeTable, quint32* gateway
 int GetIfAddr(const char* ifname, char* ip, char* mask, char* gateway, char* mac)
 {
     if (!ifname || !ip || !mask || !gateway || !mac) {
-        qWarning() << "GetIfAddr: missing argument";
+        qCWarning(level_1) << "GetIfAddr: missing argument";
         return -1;
     }
     if (std::strlen(ifname) >= IFNAMSIZ) {
         // A longer name would be cut and name another interface.
-        qWarning() << "GetIfAddr: interface name too long:" << ifname;
+        qCWarning(level_1) << "GetIfAddr: interface name too long:" << ifname;
         return -1;
     }
 
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0) {
-        qWarning() << "socket error";
+        qCWarning(level_1) << "socket error";
         return -1;
     }
     {
@@ -403,7 +404,7 @@ int GetIfAddr(const char* ifname, char* ip, char* mask, char* gateway, char* mac
 
         req.ifr_hwaddr.sa_family = AF_INET;
         if (::ioctl(fd, SIOCGIFHWADDR, &req) < 0) {
-            qWarning() << "ioctl SIOCGIFHWADDR error";
+            qCWarning(level_1) << "ioctl SIOCGIFHWADDR error";
             return -2;
         }
         copyOut(mac, 18,

@@ -1,4 +1,5 @@
 #include "foundation/sqlitetools.h"
+#include "foundation/logmanager.h"
 
 #include <QDebug>
 #include <QRegularExpression>
@@ -26,7 +27,7 @@ bool namesUsable(const char* what, const QString& table, const QString& column =
 {
     if (isIdentifier(table) && isIdentifier(column))
         return true;
-    qWarning() << what << "refused: not a plain table or column name:" << table << column;
+    qCWarning(level_1) << what << "refused: not a plain table or column name:" << table << column;
     return false;
 }
 
@@ -64,7 +65,7 @@ bool columnExists(QSqlDatabase& db, const QString& table, const QString& column)
         return false;
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("PRAGMA table_info(%1);").arg(table))) {
-        qWarning() << "Failed to get table info:" << query.lastError().text();
+        qCWarning(level_1) << "Failed to get table info:" << query.lastError().text();
         return false;
     }
     while (query.next()) {
@@ -80,7 +81,7 @@ bool addColumnIfNotExists(QSqlDatabase& db, const QString& table, const QString&
     if (!namesUsable("addColumnIfNotExists", table, column))
         return false;
     if (!isColumnType(type)) {
-        qWarning() << "addColumnIfNotExists refused: not a column type:" << type;
+        qCWarning(level_1) << "addColumnIfNotExists refused: not a column type:" << type;
         return false;
     }
     if (columnExists(db, table, column)) {
@@ -89,7 +90,7 @@ bool addColumnIfNotExists(QSqlDatabase& db, const QString& table, const QString&
     }
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3;").arg(table, column, type))) {
-        qWarning() << "Failed to add column:" << query.lastError().text();
+        qCWarning(level_1) << "Failed to add column:" << query.lastError().text();
         return false;
     }
     qInfo() << "Column" << column << "added to table" << table;

@@ -50,7 +50,7 @@ WorkStashManager::WorkStashManager(const WorkStashManager_Config& config, QObjec
     m_workspaceDir = withSlash(platform::DataRoot::path(m_config.workspace_dir));
 
     if (!QDir(m_workspaceDir).exists() && !QDir().mkpath(m_workspaceDir))
-        qWarning() << "[WORK_STASH] cannot create the workspace" << m_workspaceDir;
+        qCWarning(level_1) << "[WORK_STASH] cannot create the workspace" << m_workspaceDir;
 
     removeSettingsCompanions();
 
@@ -123,14 +123,14 @@ void WorkStashManager::removeSettingsCompanions()
     const QString& name = m_config.settings_file;
     // An empty name would match every file of the workspace.
     if (name.isEmpty() || name.contains('/')) {
-        qWarning() << "[WORK_STASH] unusable settings file name" << name;
+        qCWarning(level_1) << "[WORK_STASH] unusable settings file name" << name;
         return;
     }
     const QFileInfoList files = QDir(m_workspaceDir).entryInfoList(QDir::Files, QDir::Name);
     for (const QFileInfo& fi : files) {
         const QString fileName = fi.fileName();
         if (fileName.startsWith(name) && fileName != name && !QFile::remove(fi.filePath()))
-            qWarning() << "[WORK_STASH] cannot remove" << fi.filePath();
+            qCWarning(level_1) << "[WORK_STASH] cannot remove" << fi.filePath();
     }
 }
 
@@ -138,22 +138,22 @@ void WorkStashManager::emptyTempFolder()
 {
     const QString given = m_config.temp_dir;
     if (given.trimmed().isEmpty() || QDir::cleanPath(given) == QLatin1String("/")) {
-        qWarning() << "[WORK_STASH] refusing to empty the temporary folder" << given;
+        qCWarning(level_1) << "[WORK_STASH] refusing to empty the temporary folder" << given;
         return;
     }
     const QString path = platform::DataRoot::path(given);
     const QFileInfo info(path);
     if (QDir::cleanPath(info.absoluteFilePath()) == QLatin1String("/")) {
-        qWarning() << "[WORK_STASH] refusing to empty the temporary folder" << given;
+        qCWarning(level_1) << "[WORK_STASH] refusing to empty the temporary folder" << given;
         return;
     }
     if (!info.exists()) {
         if (!QDir().mkpath(path))
-            qWarning() << "[WORK_STASH] cannot create the temporary folder" << path;
+            qCWarning(level_1) << "[WORK_STASH] cannot create the temporary folder" << path;
         return;
     }
     if (!info.isDir()) {
-        qWarning() << "[WORK_STASH] the temporary folder is not a folder" << path;
+        qCWarning(level_1) << "[WORK_STASH] the temporary folder is not a folder" << path;
         return;
     }
     // Everything goes but the entries whose names begin with "."; a link is
@@ -166,7 +166,7 @@ void WorkStashManager::emptyTempFolder()
         const bool removed = (fi.isDir() && !fi.isSymLink()) ? QDir(fi.filePath()).removeRecursively()
                                                              : QFile::remove(fi.filePath());
         if (!removed)
-            qWarning() << "[WORK_STASH] cannot remove" << fi.filePath();
+            qCWarning(level_1) << "[WORK_STASH] cannot remove" << fi.filePath();
     }
 }
 

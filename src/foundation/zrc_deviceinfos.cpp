@@ -1,4 +1,5 @@
 #include "foundation/zrc_deviceinfos.h"
+#include "foundation/logmanager.h"
 
 #include <QDebug>
 #include <QRegularExpression>
@@ -70,12 +71,12 @@ bool ParseStr2CamCfg(const QString& text, ZRC_DeviceInfos& out)
     // A real group text is a few hundred characters; a datagram-sized blob is
     // refused before the backtracking pattern can spend long on it.
     if (text.size() > kMaxCamCfgTextLength) {
-        qWarning() << "ParseStr2CamCfg: camera-group text of" << text.size() << "characters refused";
+        qCWarning(level_1) << "ParseStr2CamCfg: camera-group text of" << text.size() << "characters refused";
         return false;
     }
     const QRegularExpressionMatch m = pattern.match(text);
     if (!m.hasMatch()) {
-        qInfo() << "ParseStr2CamCfg: not a camera-group text:" << text.left(200);
+        qCInfo(level_1) << "ParseStr2CamCfg: not a camera-group text:" << text.left(200);
         return false;
     }
 
@@ -102,7 +103,7 @@ bool ParseStr2CamCfg(const QString& text, ZRC_DeviceInfos& out)
         if (c.uuid.isEmpty())
             continue;
         if (seen.contains(c.uuid))
-            qWarning() << "ParseStr2CamCfg: the camera-group text names device" << c.uuid << "twice:" << text;
+            qCWarning(level_1) << "ParseStr2CamCfg: the camera-group text names device" << c.uuid << "twice:" << text;
         seen.insert(c.uuid);
     }
 

@@ -314,12 +314,12 @@ bool ZRC_WorkInformation_Manager::saveCamCfgLocked()
     // daemon and the next start never read a half-written file.
     QSaveFile file(camCfgPath());
     if (!file.open(QIODevice::WriteOnly)) {
-        qWarning() << "SaveCamCfg: cannot write" << camCfgPath() << file.errorString();
+        qCWarning(level_1) << "SaveCamCfg: cannot write" << camCfgPath() << file.errorString();
         return false;
     }
     file.write(camCfgJson(m_group));
     if (!file.commit()) {
-        qWarning() << "SaveCamCfg: cannot write" << camCfgPath() << file.errorString();
+        qCWarning(level_1) << "SaveCamCfg: cannot write" << camCfgPath() << file.errorString();
         return false;
     }
     return true;
@@ -360,10 +360,10 @@ void ZRC_WorkInformation_Manager::LoadCamCfg()
         const QString aside =
             path + QStringLiteral(".broken-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmsszzz"));
         if (QFile::rename(path, aside)) {
-            qWarning() << "LoadCamCfg:" << path << "unreadable (" << why << "), kept as" << aside
+            qCWarning(level_1) << "LoadCamCfg:" << path << "unreadable (" << why << "), kept as" << aside
                        << "; starting with an empty camera group";
         } else {
-            qWarning() << "LoadCamCfg:" << path << "unreadable (" << why
+            qCWarning(level_1) << "LoadCamCfg:" << path << "unreadable (" << why
                        << ") and cannot be moved aside; it is left as it is";
             mayWrite = false;
         }

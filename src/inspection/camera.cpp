@@ -1,9 +1,11 @@
 #include "inspection/camera.h"
 
+#include "foundation/logmanager.h"
 #include "inspection/cameraimage.h"
 #include "inspection/camerastoreservices.h"
 #include "inspection/cammerrecongnize.h"
 #include "inspection/cammersingleton.h"
+#include "inspection/flawdetect.h"
 #include "inspection/hubservices.h"
 #include "inspection/processorinterface.h"
 #include "platform/media/aiqcontrol.h"
@@ -95,22 +97,37 @@ void Camera::modifySingleROI(QJsonObject roi, cv::Mat& mask, QJsonObject& result
     result.insert(QStringLiteral("func_results"), QJsonArray{0});
 }
 
-bool Camera::modifySingleton(QJsonArray rois)
+bool Camera::modifySingleton(QJsonArray rois, QString* reason)
 {
-    if (!m_singleton->isLoaded()) {
-        qWarning() << "new region set refused: the camera parameters were not loaded from PARAM.db";
+    const auto refuse = [reason](const QString& why) {
+        qCWarning(level_1).noquote() << QStringLiteral("new region set refused:") << why;
+        if (reason)
+            *reason = why;
         return false;
+    };
+    if (!m_singleton->isLoaded())
+        return refuse(QObject::tr("parameters not loaded"));
+    for (const QJsonValue& value : qAsConst(rois)) {
+        const QString fault = FlawDetect::filterSizeError(value.toObject());
+        if (!fault.isEmpty())
+            return refuse(fault);
     }
+    const QString beyond = m_singleton->changeBeyondStepsInUse(rois);
+    if (!beyond.isEmpty())
+        return refuse(beyond);
     const RoiSteps newSet = m_singleton->genRoisFromJson(rois);
     for (const RoiList& step : newSet) {
         for (const auto& region : step) {
             if (region->isUnknownType()) {
-                qWarning().noquote() << QStringLiteral("new region set refused: region %1 of detection %2 "
-                                                       "has a shape or detector this program does not know")
-                                            .arg(region->getRoiIndex() + 1)
-                                            .arg(region->getDetectIndex() + 1);
-                return false;
+                return refuse(QObject::tr("%1号检测%2号区域的形状或功能无法识别")
+                                  .arg(region->getDetectIndex() + 1)
+                                  .arg(region->getRoiIndex() + 1));
             }
+            const QString name = region->getProcessorName();
+            const bool judgesPixels = name == QLatin1String("spot") || name == QLatin1String("flaw");
+            if (judgesPixels && ProcessorInterface::regionUsable(region.get())
+                && !ProcessorInterface::regionInspectable(region.get()))
+                return refuse(ProcessorInterface::emptyMaskText(region.get()));
         }
     }
     const QStringList changes = m_singleton->compareRois(newSet);
@@ -120,12 +137,14 @@ bool Camera::modifySingleton(QJsonArray rois)
         return true;
 
     if (!m_singleton->setAllROIs(rois))
-        return false;
+        return refuse(QObject::tr("parameters not loaded"));
     const QJsonObject params = HubServices::processParams();
     if (paramFlag(params, "s_with_moulding_product") && paramFlag(params, "s_action_productdetect"))
         m_singleton->paramSynac(1, 0);
     const bool saved = m_singleton->SaveDatatoDB();
     InitCameraRecongnize();
+    if (!saved && reason)
+        *reason = QObject::tr("参数保存失败");
     return saved;
 }
 

@@ -24,6 +24,7 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QString>
 
 #include <atomic>
 #include <memory>
@@ -61,12 +62,18 @@ public:
     // the template of its step to preview on ("template00.bmp" when missing
     // or not one of the step's templates). result gets "func_results": [0].
     void modifySingleROI(QJsonObject roi, cv::Mat& mask, QJsonObject& result);
-    // Applies a whole new region set (see above). With "s_with_moulding_product"
-    // and "s_action_productdetect" set, step 0's regions are copied onto
-    // step 1. False when the set was refused (the store did not load, or the
-    // set carries a region this program cannot hold) or could not be saved;
-    // true when it was applied or nothing changed.
-    bool modifySingleton(QJsonArray rois);
+    // Applies a whole new region set (see above); the one path by which a
+    // region set is applied. With "s_with_moulding_product" and
+    // "s_action_productdetect" set, step 0's regions are copied onto step 1.
+    // False, logged and with the reason in *reason, when the set was refused
+    // or could not be saved; true when it was applied or nothing changed.
+    // Refused: the store did not load; a flaw region's filter size lies
+    // outside 1 ... 100; the set would change a step at or beyond gDNum (an
+    // unchanged resend of what is stored there is accepted); a region whose
+    // shape or detector this program does not know; a spot or flaw region
+    // whose shape has no pixel (a ring whose inner radius is not below its
+    // outer one).
+    bool modifySingleton(QJsonArray rois, QString* reason = nullptr);
     // Copies step 0's regions onto step 1 and rebuilds step 1.
     void CopyPara();
     // Rebuilds and prepares the sequencer for steps 0 ... gDNum - 1.
@@ -80,9 +87,15 @@ public:
     void SaveImageMem(int detect, bool ng);
 
     // Verdict of the last detection step run (true = OK), set by the
-    // sequencer.
+    // sequencer, and why it is NG (empty for OK): the result text of the
+    // first region that failed, or why the step could not be inspected.
     bool getResult() const { return m_result; }
-    void setResult(bool ok) { m_result = ok; }
+    QString resultReason() const { return m_resultReason; }
+    void setResult(bool ok, const QString& reason = QString())
+    {
+        m_result = ok;
+        m_resultReason = ok ? QString() : reason;
+    }
     int cameraIndex() const { return m_cameraIndex; }
 
     CameraImage* cameraImage() const { return m_image.get(); }
@@ -105,5 +118,6 @@ private:
     std::unique_ptr<CameraRecong> m_recong;
     int m_cameraIndex = 0;
     bool m_result = true;
+    QString m_resultReason;
     std::atomic<bool> m_regionsChanged{false};
 };

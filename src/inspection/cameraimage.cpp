@@ -1,4 +1,5 @@
 #include "inspection/cameraimage.h"
+#include "foundation/logmanager.h"
 
 #include "inspection/alarmimagesink.h"
 #include "inspection/camerastoreservices.h"
@@ -122,7 +123,7 @@ void CameraImage::initImage(bool colour)
     m_format = kFormatNV12;
     m_channels = colour ? 4 : 1;
     if (!frameGeometryValid()) {
-        qWarning() << "image store: frame geometry" << gImageW << "x" << gImageH << "(" << gImageLen
+        qCWarning(level_1) << "image store: frame geometry" << gImageW << "x" << gImageH << "(" << gImageLen
                    << "pixels) is not usable; no buffers";
         gColorLen = 0;
         m_raw = m_rgba = m_work = m_shape = cv::Mat();
@@ -157,7 +158,7 @@ void CameraImage::updateImageData()
         // 4:2:0 needs an even frame; the luma plane is followed by H/2 rows of
         // chroma pairs.
         if (gImageW % 2 != 0 || gImageH % 2 != 0) {
-            qWarning() << "image store: a YUV 4:2:0 frame needs an even size, not" << gImageW << "x" << gImageH;
+            qCWarning(level_1) << "image store: a YUV 4:2:0 frame needs an even size, not" << gImageW << "x" << gImageH;
             return;
         }
         const cv::Mat yuv(gImageH * 3 / 2, gImageW, CV_8UC1, m_raw.data);
@@ -213,7 +214,7 @@ cv::Mat CameraImage::getTemplateData(int detect, int index) const
     }
     const cv::Mat image = list[size_t(index)].image;
     if (image.empty())
-        qInfo() << "No." << index << "template file is not find";
+        qCInfo(level_1) << "No." << index << "template file is not find";
     return image;
 }
 
@@ -224,7 +225,7 @@ cv::Mat CameraImage::getTemplateData(int detect, const QString& name) const
     const int index = indexOf(detect, name);
     const cv::Mat image = index >= 0 ? m_templates[size_t(detect)][size_t(index)].image : cv::Mat();
     if (image.empty())
-        qInfo() << name << "template file is not find";
+        qCInfo(level_1) << name << "template file is not find";
     return image;
 }
 
@@ -316,7 +317,7 @@ int CameraImage::getTemplateAvailableIndex(int detect) const
 bool CameraImage::writeTemplateFile(const QString& path, const cv::Mat& image) const
 {
     if (image.empty() || image.depth() != CV_8U || (image.channels() != 1 && image.channels() != 4)) {
-        qWarning() << "template" << path << "not written: no image of the frame's layout";
+        qCWarning(level_1) << "template" << path << "not written: no image of the frame's layout";
         return false;
     }
     QDir().mkpath(QFileInfo(path).path());
@@ -330,17 +331,17 @@ bool CameraImage::writeTemplateFile(const QString& path, const cv::Mat& image) c
     // write leaves the previous file as it was.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        qWarning() << "template" << path << "not written:" << file.errorString();
+        qCWarning(level_1) << "template" << path << "not written:" << file.errorString();
         return false;
     }
     QImageWriter writer(&file, "bmp");
     if (!writer.write(view)) {
-        qWarning() << "template" << path << "not written:" << writer.errorString();
+        qCWarning(level_1) << "template" << path << "not written:" << writer.errorString();
         file.cancelWriting();
         return false;
     }
     if (!file.commit()) {
-        qWarning() << "template" << path << "not written:" << file.errorString();
+        qCWarning(level_1) << "template" << path << "not written:" << file.errorString();
         return false;
     }
     return true;
@@ -353,7 +354,7 @@ bool CameraImage::removeTemplateFile(const QString& path)
         return true;
     if (file.remove())
         return true;
-    qWarning() << "template file" << path << "could not be removed:" << file.errorString();
+    qCWarning(level_1) << "template file" << path << "could not be removed:" << file.errorString();
     return false;
 }
 
@@ -367,12 +368,12 @@ void CameraImage::setAside(const QString& path, const QString& why)
         if (QFileInfo::exists(target))
             continue;
         if (QFile::rename(path, target)) {
-            qWarning().noquote() << QStringLiteral("template file %1 %2: set aside as %3").arg(path, why, target);
+            qCWarning(level_1).noquote() << QStringLiteral("template file %1 %2: set aside as %3").arg(path, why, target);
             return;
         }
         break;
     }
-    qWarning().noquote() << QStringLiteral("template file %1 %2 and could not be set aside; it is not loaded")
+    qCWarning(level_1).noquote() << QStringLiteral("template file %1 %2 and could not be set aside; it is not loaded")
                                 .arg(path, why);
 }
 
@@ -420,7 +421,7 @@ stuCameraImage CameraImage::makeDefaultTemplate(int detect) const
     else
         // The step still needs a template to inspect with; the next load
         // tries to write it again.
-        qWarning() << "default template of detection" << detect + 1 << "is kept in memory only";
+        qCWarning(level_1) << "default template of detection" << detect + 1 << "is kept in memory only";
     return record;
 }
 
@@ -513,11 +514,11 @@ bool CameraImage::storeTemplate(int detect, const cv::Mat& source)
     if (max < 2) {
         // Beside the master there is no room for another template: refused
         // before the trim, which would otherwise delete templates for nothing.
-        qInfo() << "get template available index fail:" << "h_temp_count" << max << "leaves no room";
+        qCInfo(level_1) << "get template available index fail:" << "h_temp_count" << max << "leaves no room";
         return false;
     }
     if (source.empty() || source.total() * source.elemSize() != size_t(gColorLen)) {
-        qWarning() << "template of detection" << detect + 1 << "not added: no image to take it from";
+        qCWarning(level_1) << "template of detection" << detect + 1 << "not added: no image to take it from";
         return false;
     }
     // Taken before the trim, so that nothing the trim does can touch it.
@@ -527,7 +528,7 @@ bool CameraImage::storeTemplate(int detect, const cv::Mat& source)
         return false;
     const int number = getTemplateAvailableIndex(detect);
     if (number < 0) {
-        qInfo() << "get template available index fail";
+        qCInfo(level_1) << "get template available index fail";
         return false;
     }
     record.len = gColorLen;
@@ -570,13 +571,13 @@ bool CameraImage::makeMaster(int detect, stuCameraImage& record) const
     const QString from = templatePath(detect, record.name);
     const QString to = templatePath(detect, master);
     if (QFileInfo::exists(to)) {
-        qWarning() << "template" << record.name << "cannot become the master:" << to << "is in the way";
+        qCWarning(level_1) << "template" << record.name << "cannot become the master:" << to << "is in the way";
         return false;
     }
     if (QFileInfo::exists(from)) {
         QFile file(from);
         if (!file.rename(to)) {
-            qWarning() << "template" << from << "could not be renamed to" << to << ":" << file.errorString();
+            qCWarning(level_1) << "template" << from << "could not be renamed to" << to << ":" << file.errorString();
             return false;
         }
     } else if (!writeTemplateFile(to, record.image)) {
@@ -596,7 +597,7 @@ bool CameraImage::deleteTemplate(int detect, const QString& requested)
         return false;
     std::vector<stuCameraImage>& list = m_templates[size_t(detect)];
     if (list.size() < 2) {
-        qInfo() << name << "not deleted: the last template of detection" << detect + 1 << "stays";
+        qCInfo(level_1) << name << "not deleted: the last template of detection" << detect + 1 << "stays";
         return false;
     }
     bool removed = false;
@@ -610,7 +611,7 @@ bool CameraImage::deleteTemplate(int detect, const QString& requested)
         masterRemoved = masterRemoved || name == QLatin1String(kMasterName);
     }
     if (!removed) {
-        qInfo() << name << "template file is not find";
+        qCInfo(level_1) << name << "template file is not find";
         return false;
     }
     qInfo().noquote() << QStringLiteral("template %1 of detection %2 deleted").arg(name).arg(detect + 1);
@@ -710,7 +711,7 @@ bool CameraImage::SaveReTrainImage(int detect)
         return false;
     stuCameraImage& first = list.front();
     if (first.image.empty() || m_shape.empty()) {
-        qInfo() << "SaveReTrainImage" << "get first template data fail";
+        qCInfo(level_1) << "SaveReTrainImage" << "get first template data fail";
         return false;
     }
     // Written under the first template's own name, so that the file and the
@@ -732,7 +733,7 @@ void CameraImage::SaveImageMem(int detect, bool ng)
     }
     AlarmImageSink* sink = AlarmImageSink::instance();
     if (!sink) {
-        qWarning() << "no alarm-image writer: the image of detection" << detect + 1 << "is not saved";
+        qCWarning(level_1) << "no alarm-image writer: the image of detection" << detect + 1 << "is not saved";
         return;
     }
     if (m_shape.empty() || m_rgba.empty())

@@ -1,5 +1,6 @@
 #include "inspection/cammerrecongnize.h"
 
+#include "foundation/logmanager.h"
 #include "inspection/camera.h"
 #include "inspection/camerastoreservices.h"
 #include "inspection/cameraimage.h"
@@ -12,6 +13,7 @@
 #include <QDebug>
 
 #include <algorithm>
+#include <exception>
 
 namespace {
 
@@ -134,12 +136,26 @@ void CameraRecong::preprocessor(int step)
 {
     if (!stepValid(step))
         return;
+    // The hub prepares a step right after deleting or replacing its
+    // regions: never walk a sequence that points at released ones.
+    if (!sequenceCurrent(step))
+        updateExecSequence(step);
     if (m_store)
         m_store->resetIgnoreMask(step);
     const RoiHandles sequence = m_execSequence[size_t(step)];
     for (RoiInterface* region : sequence) {
-        if (ProcessorInterface* detector = region->getProcessor())
+        ProcessorInterface* detector = region->getProcessor();
+        if (!detector)
+            continue;
+        try {
             detector->preprocessor(region);
+        } catch (const std::exception& e) {
+            // The detector keeps no model then and judges its region NG.
+            qCWarning(level_1).noquote() << QStringLiteral("preparing region %1 of detection %2 failed: %3")
+                                                .arg(region->getRoiIndex() + 1)
+                                                .arg(step + 1)
+                                                .arg(QString::fromLocal8Bit(e.what()));
+        }
     }
 }
 
@@ -163,17 +179,35 @@ bool CameraRecong::sequenceCurrent(int step) const
     return true;
 }
 
+void CameraRecong::judgeUninspected(const QString& reason)
+{
+    const cv::Mat resultMask = cv::Mat::zeros(std::max(int(gImageH), 0), std::max(int(gImageW), 0), CV_8UC1);
+    if (m_store)
+        m_store->setResultMask(resultMask, cv::Rect(0, 0, 0, 1));
+    if (m_camera)
+        m_camera->setResult(false, reason);
+}
+
 void CameraRecong::Run(int step)
 {
-    const cv::Mat resultMask = cv::Mat::zeros(gImageH, gImageW, CV_8UC1);
-    if (!stepValid(step)) {
-        qWarning() << "detection step" << step << "does not exist: nothing inspected, judged NG";
-        if (m_store)
-            m_store->setResultMask(resultMask, cv::Rect(0, 0, 0, 1));
-        if (m_camera)
-            m_camera->setResult(false);
+    if (!stepValid(step) || step >= gDNum) {
+        const QString reason = QObject::tr("%1号检测不存在，未进行检测").arg(step + 1);
+        qCWarning(level_1).noquote() << reason << QStringLiteral("(judged NG)");
+        judgeUninspected(reason);
         return;
     }
+    if (!m_store || !m_store->isLoaded()) {
+        // Without its parameters the camera does not know what to inspect.
+        const QString reason = QObject::tr("parameters not loaded");
+        if (!m_notLoadedLogged)
+            qCWarning(level_1).noquote() << reason << QStringLiteral(": every detection is judged NG");
+        m_notLoadedLogged = true;
+        judgeUninspected(reason);
+        return;
+    }
+    m_notLoadedLogged = false;
+
+    const cv::Mat resultMask = cv::Mat::zeros(gImageH, gImageW, CV_8UC1);
     if (!sequenceCurrent(step)) {
         qInfo() << "regions of detection" << step + 1 << "changed since they were prepared: preparing again";
         updateExecSequence(step);
@@ -185,6 +219,7 @@ void CameraRecong::Run(int step)
     const bool ngTemplates = paramFlag(HubServices::processParams(), "h_use_ngtemp");
     const cv::Rect frame(0, 0, resultMask.cols, resultMask.rows);
     bool verdict = true;
+    QString reason;
     bool scopeStarted = false;
     int left = 0;
     int top = 0;
@@ -193,8 +228,20 @@ void CameraRecong::Run(int step)
     const RoiHandles sequence = m_execSequence[size_t(step)];
     for (RoiInterface* region : sequence) {
         ProcessorInterface* detector = region->getProcessor();
-        if (!detector)
+        if (!detector) {
+            // Kept as read (a shape or detector this program does not know):
+            // it was configured, so the step cannot pass without it.
+            const QString text = QObject::tr("%1号检测%2号区域无法识别，未进行检测")
+                                     .arg(step + 1)
+                                     .arg(region->getRoiIndex() + 1);
+            region->setResult(false);
+            region->setResultDescription(text);
+            qCWarning(level_1).noquote() << text << QStringLiteral("(judged NG)");
+            if (verdict)
+                reason = region->getResultDescription();
+            verdict = false;
             continue;
+        }
         const cv::Rect rect = region->getImageRect();
         if (detector->getName() != kLocation) {
             left = scopeStarted ? std::min(left, rect.x) : rect.x;
@@ -204,24 +251,39 @@ void CameraRecong::Run(int step)
             scopeStarted = true;
         }
         cv::Mat regionMask = cv::Mat::zeros(std::max(rect.height, 0), std::max(rect.width, 0), CV_8UC1);
-        detector->execute(region, regionMask);
-        FlawDetect::applyNgTemplateRule(region, ngTemplates);
+        try {
+            detector->execute(region, regionMask);
+            FlawDetect::applyNgTemplateRule(region, ngTemplates);
+        } catch (const std::exception& e) {
+            const QString text = QObject::tr("%1号检测%2号区域检测失败：%3")
+                                     .arg(step + 1)
+                                     .arg(region->getRoiIndex() + 1)
+                                     .arg(QString::fromLocal8Bit(e.what()));
+            regionMask = cv::Mat();
+            region->setResult(false);
+            region->setResultDescription(text);
+            qCWarning(level_1).noquote() << text << QStringLiteral("(judged NG)");
+        }
         if (regionMask.rows > 0 && regionMask.cols > 0) {
             if (regionMask.type() == CV_8UC1 && regionMask.size() == rect.size() && (rect & frame) == rect) {
                 cv::Mat target = resultMask(rect);
                 cv::bitwise_or(target, regionMask, target);
             } else {
-                qWarning() << "marks of region" << region->getRoiIndex() + 1 << "of detection" << step + 1
-                           << "do not fit its rectangle inside the frame: left out of the result mask";
+                qCWarning(level_1) << "marks of region" << region->getRoiIndex() + 1 << "of detection" << step + 1
+                                   << "do not fit its rectangle inside the frame: left out of the result mask";
             }
         }
-        if (verdict)
-            verdict = region->getResult();
+        if (verdict && !region->getResult()) {
+            verdict = false;
+            reason = region->getResultDescription();
+            if (reason.isEmpty())
+                reason = QObject::tr("%1号检测%2号区域NG").arg(step + 1).arg(region->getRoiIndex() + 1);
+        }
     }
     if (m_store)
         m_store->setResultMask(resultMask, cv::Rect(left, top, right - left, bottom - top));
     if (m_camera)
-        m_camera->setResult(verdict);
+        m_camera->setResult(verdict, reason);
 }
 
 void CameraRecong::RunTest(QJsonObject region, int /*step*/, cv::Mat& image)

@@ -11,13 +11,20 @@
 // that the sequencer makes and owns), and it moves the run image for every
 // later region. Every region runs, also after an NG.
 //
-// Results of Run: the camera's result flag (true = OK: every region with a
-// detector judged OK), the parameter store's result mask (frame-sized,
-// 8-bit, the OR of every region's marks placed at its rectangle) and mask
-// scope (the bounding box of the non-location regions; x 0, y 0, width 0,
-// height 1 when there is none). With "h_use_ngtemp" (templates are NG
-// images) a flaw region's verdict is inverted, except when the detector
-// could not inspect the region: that NG stays NG.
+// Results of Run: the camera's result flag and reason (true = OK: every
+// region of the run order was inspected and judged OK), the parameter
+// store's result mask (frame-sized, 8-bit, the OR of every region's marks
+// placed at its rectangle) and mask scope (the bounding box of the
+// non-location regions; x 0, y 0, width 0, height 1 when there is none).
+// With "h_use_ngtemp" (templates are NG images) a flaw region's verdict is
+// inverted, except when the detector could not inspect the region: that NG
+// stays NG.
+//
+// Nothing uninspected passes: a region kept as read (no detector) and a
+// region whose detector throws are NG with the reason as their result text;
+// a step that does not exist (outside 0 ... 3 or at or beyond gDNum) and
+// every step while the parameter store is not loaded ("parameters not
+// loaded", logged once per outage) are NG with an empty mask.
 //
 // Steps 1 and 3 are enabled, steps 0 and 2 when the process parameter
 // "s_action_productdetect" is set, none beyond the detection count in use
@@ -62,11 +69,10 @@ public:
     void updateExecSequence(int step);
     // Clears the step's ignore mask and lets every detector of the step
     // prepare itself (ignore regions draw the mask, flaw regions train,
-    // location regions build their model).
+    // location regions build their model); a run order the store has
+    // changed since is rebuilt first.
     void preprocessor(int step);
-    // Runs the step on the current frame (see above). A step outside 0 ... 3
-    // is refused (logged) and judged NG with an empty mask: nothing was
-    // inspected.
+    // Runs the step on the current frame (see above).
     void Run(int step);
     // Previews one region's parameters: the regions of its "ignore_rois" are
     // drawn into a frame-size ignore mask, then the region's detector draws
@@ -92,6 +98,9 @@ private:
     // True when the store still holds, for the step, the regions (and
     // detectors) the run order was built from.
     bool sequenceCurrent(int step) const;
+    // Judges the step NG without inspecting anything: empty result mask and
+    // scope, the reason as the camera's result reason.
+    void judgeUninspected(const QString& reason);
 
     // What a step's run order was built from: the store's regions in their
     // order, each with its detector. The weak handle tells a region that was
@@ -108,4 +117,5 @@ private:
     std::array<std::unique_ptr<RoiInterface>, kSteps> m_autoLocation;
     std::array<std::vector<PreparedRegion>, kSteps> m_builtFrom;
     std::array<bool, kSteps> m_built{};  // false while a step is emptied (disabled)
+    bool m_notLoadedLogged = false;      // "parameters not loaded" said for this outage
 };

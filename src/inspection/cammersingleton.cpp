@@ -1,5 +1,6 @@
 #include "inspection/cammersingleton.h"
 
+#include "foundation/logmanager.h"
 #include "inspection/camerastoreservices.h"
 #include "inspection/hubservices.h"
 #include "inspection/legacymigration.h"
@@ -12,6 +13,7 @@
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QMap>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -49,7 +51,7 @@ bool CameraSingleton::readRow(std::optional<QString>& text) const
     const bool prepared = q.prepare(QStringLiteral("select value from cameraparam where name=?"));
     q.addBindValue(QStringLiteral("camera%1").arg(m_cameraNo));
     if (!prepared || !q.exec()) {
-        qWarning() << "reading camera parameters failed:" << q.lastError().text();
+        qCWarning(level_1) << "reading camera parameters failed:" << q.lastError().text();
         return false;
     }
     if (q.next())
@@ -63,7 +65,7 @@ bool CameraSingleton::keepBrokenRow(const QString& text) const
     QSqlQuery q(db);
     if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS cameraparam_broken "
                                "(name TEXT NOT NULL, value TEXT, keptat TEXT)"))) {
-        qWarning() << "cannot create cameraparam_broken:" << q.lastError().text();
+        qCWarning(level_1) << "cannot create cameraparam_broken:" << q.lastError().text();
         return false;
     }
     const QString name = QStringLiteral("camera%1").arg(m_cameraNo);
@@ -79,7 +81,7 @@ bool CameraSingleton::keepBrokenRow(const QString& text) const
     q.addBindValue(text);
     q.addBindValue(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
     if (!prepared || !q.exec()) {
-        qWarning() << "cannot keep the broken" << name << "row:" << q.lastError().text();
+        qCWarning(level_1) << "cannot keep the broken" << name << "row:" << q.lastError().text();
         return false;
     }
     return true;
@@ -93,13 +95,13 @@ bool CameraSingleton::LoadDtafromDB()
     {
         QSqlQuery q(paramDatabase());
         if (!q.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"))) {
-            qInfo() << "Query execution error:" << q.lastError().text();
+            qCWarning(level_1) << "Query execution error:" << q.lastError().text();
             return false;
         }
         q.finish();
         if (!q.exec(QStringLiteral(
                 "CREATE TABLE IF NOT EXISTS cameraparam (name TEXT PRIMARY KEY NOT NULL, value TEXT)"))) {
-            qInfo() << "Failed to create table:" << q.lastError().text();
+            qCWarning(level_1) << "Failed to create table:" << q.lastError().text();
             return false;
         }
         if (!readRow(row))
@@ -125,13 +127,13 @@ bool CameraSingleton::LoadDtafromDB()
         if (readRow(saved) && saved)
             text = *saved;
         if (text.isEmpty())
-            qInfo() << QStringLiteral("camera%1 laod params fail").arg(m_cameraNo);
+            qCInfo(level_1) << QStringLiteral("camera%1 laod params fail").arg(m_cameraNo);
     }
 
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &error);
     if (!text.isEmpty() && !doc.isObject()) {
-        qWarning().noquote() << QStringLiteral("%1 in cameraparam is not a JSON object (%2 at %3); "
+        qCWarning(level_1).noquote() << QStringLiteral("%1 in cameraparam is not a JSON object (%2 at %3); "
                                                "starting from the defaults")
                                     .arg(rowName, error.errorString())
                                     .arg(error.offset);
@@ -139,13 +141,22 @@ bool CameraSingleton::LoadDtafromDB()
             // The broken row is the only copy of the camera's regions: never
             // overwrite it.
             m_loaded = false;
-            qWarning().noquote() << QStringLiteral("%1 could not be kept aside; region edits and saves are refused")
+            qCWarning(level_1).noquote() << QStringLiteral("%1 could not be kept aside; region edits and saves are refused")
                                         .arg(rowName);
         } else {
-            qWarning().noquote() << QStringLiteral("%1 kept as it was in cameraparam_broken").arg(rowName);
+            qCWarning(level_1).noquote() << QStringLiteral("%1 kept as it was in cameraparam_broken").arg(rowName);
         }
     }
     const QJsonObject object = doc.object();
+    if (object.contains(QStringLiteral("rois")) && !object.value(QStringLiteral("rois")).isArray()) {
+        // The regions cannot be read: the row is left as it is, and without
+        // its regions the camera must not judge anything.
+        qCWarning(level_1).noquote() << QStringLiteral("%1 in cameraparam holds \"rois\" that is not an array: "
+                                                       "not loaded, region edits and saves are refused")
+                                            .arg(rowName);
+        m_loaded = false;
+        return false;
+    }
 
     growTo(stepsInUse());
     if (object.contains(QStringLiteral("index")))
@@ -165,7 +176,7 @@ bool CameraSingleton::SaveDatatoDB()
 {
     const QString rowName = QStringLiteral("camera%1").arg(m_cameraNo);
     if (!m_loaded) {
-        qWarning().noquote() << QStringLiteral("%1 was not loaded from PARAM.db; not saving over it").arg(rowName);
+        qCWarning(level_1).noquote() << QStringLiteral("%1 was not loaded from PARAM.db; not saving over it").arg(rowName);
         return false;
     }
     QJsonArray rois;
@@ -179,7 +190,7 @@ bool CameraSingleton::SaveDatatoDB()
 
     QSqlDatabase db = paramDatabase();
     if (!db.transaction()) {
-        qWarning() << "saving" << rowName << "failed: no transaction:" << db.lastError().text();
+        qCWarning(level_1) << "saving" << rowName << "failed: no transaction:" << db.lastError().text();
         return false;
     }
     bool ok = false;
@@ -190,10 +201,10 @@ bool CameraSingleton::SaveDatatoDB()
         q.addBindValue(text);
         ok = ok && q.exec();
         if (!ok)
-            qWarning() << "saving" << rowName << "failed:" << q.lastError().text();
+            qCWarning(level_1) << "saving" << rowName << "failed:" << q.lastError().text();
     }
     if (ok && !db.commit()) {
-        qWarning() << "saving" << rowName << "failed on commit:" << db.lastError().text();
+        qCWarning(level_1) << "saving" << rowName << "failed on commit:" << db.lastError().text();
         ok = false;
     }
     if (!ok)
@@ -218,7 +229,7 @@ bool CameraSingleton::setCameraParamChecked(const QJsonObject& o, QString* error
     const CameraImageParams candidate = CameraImageParams::fromJson(o);
     const QString fault = candidate.rangeError();
     if (!fault.isEmpty()) {
-        qWarning().noquote() << QStringLiteral("camera%1 parameters refused: %2").arg(m_cameraNo).arg(fault);
+        qCWarning(level_1).noquote() << QStringLiteral("camera%1 parameters refused: %2").arg(m_cameraNo).arg(fault);
         if (error)
             *error = fault;
         return false;
@@ -288,7 +299,7 @@ bool CameraSingleton::editAllowed(const char* what) const
 {
     if (m_loaded)
         return true;
-    qWarning().noquote() << QStringLiteral("camera%1: %2 refused, the parameters were not loaded from PARAM.db")
+    qCWarning(level_1).noquote() << QStringLiteral("camera%1: %2 refused, the parameters were not loaded from PARAM.db")
                                 .arg(m_cameraNo)
                                 .arg(QLatin1String(what));
     return false;
@@ -474,22 +485,39 @@ QStringList CameraSingleton::compareRois(const RoiSteps& newSet) const
     return describeRoiChanges(m_rois, newSet, m_cameraNo, stepsInUse());
 }
 
-CameraSingleton::RoiSetChange CameraSingleton::applyRoiSet(QJsonArray& rois, bool copyStep0ToStep1)
+QString CameraSingleton::changeBeyondStepsInUse(const QJsonArray& rois) const
 {
-    RoiSetChange change;
-    if (!editAllowed("applying a new region set"))
-        return change;
-    const RoiSteps newSet = genRoisFromJson(rois);
-    change.changes = compareRois(newSet);
-    for (const QString& text : qAsConst(change.changes))
-        HubServices::record(text, QStringLiteral("operate"));
-    if (change.changes.isEmpty())
-        return change;
-    change.replaced = setAllROIs(rois);
-    if (copyStep0ToStep1)
-        paramSynac(1, 0);  // cannot be refused: the edit was allowed above
-    change.saved = SaveDatatoDB();
-    return change;
+    const int inUse = stepsInUse();
+    QJsonObject systemParams = HubServices::processParams();
+    // Both sides as the regions write themselves, step by step.
+    QMap<int, QJsonArray> asked;
+    for (const QJsonValue& value : rois) {
+        const QJsonObject element = value.toObject();
+        const int detect = jsonWholeNumber(element.value(QStringLiteral("detect_index")));
+        if (detect < inUse)
+            continue;
+        QJsonObject written = element;
+        if (std::unique_ptr<RoiInterface> region = makeRegion(element, systemParams)) {
+            written = QJsonObject();
+            region->saveToJson(written);
+        }
+        asked[detect].append(written);
+    }
+    QMap<int, QJsonArray> stored;
+    for (int s = inUse; s < int(m_rois.size()); ++s) {
+        for (const auto& region : m_rois[size_t(s)]) {
+            QJsonObject written;
+            region->saveToJson(written);
+            stored[s].append(written);
+        }
+    }
+    QList<int> steps = asked.keys() + stored.keys();
+    std::sort(steps.begin(), steps.end());
+    for (int step : qAsConst(steps)) {
+        if (asked.value(step) != stored.value(step))
+            return QObject::tr("%1号检测不在使用中，其区域不能修改").arg(step + 1);
+    }
+    return QString();
 }
 
 // --- masks -----------------------------------------------------------------------
@@ -499,7 +527,7 @@ bool CameraSingleton::ignoreStepValid(int step) const
     const int limit = std::max(kMaxSteps, int(m_rois.size()));
     if (step >= 0 && step < limit)
         return true;
-    qWarning() << "ignore mask of step" << step << "refused: no such detection step";
+    qCWarning(level_1) << "ignore mask of step" << step << "refused: no such detection step";
     return false;
 }
 

@@ -16,9 +16,10 @@
 // object is logged and copied, as it was, into the table
 // "cameraparam_broken" (name, value, keptat) before anything can overwrite
 // it; the store then starts from its defaults. When the row cannot be read
-// at all (PARAM.db fails) the load has failed: the store keeps its
-// defaults, refuses region edits and never saves, so the real row is never
-// overwritten by a half-loaded state.
+// at all (PARAM.db fails), or holds "rois" that is not an array, the load
+// has failed: the store keeps its defaults, refuses region edits and never
+// saves, so the real row is never overwritten by a half-loaded state (and
+// the sequencer judges every detection NG meanwhile).
 //
 // Saving writes the whole row with bound values (INSERT OR REPLACE) inside
 // a transaction: a crash or power loss in the middle leaves the old or the
@@ -135,24 +136,14 @@ public:
     // stored regions over steps 0 to gDNum - 1 (roichangereport.h); a step
     // the store does not hold yet counts as empty, so its new regions are
     // reported (and setAllROIs keeps them). Empty, and logged, after a
-    // failed load: check isLoaded() or use applyRoiSet.
+    // failed load: check isLoaded() first.
     QStringList compareRois(const RoiSteps& newSet) const;
 
-    // What applying a new region set did.
-    struct RoiSetChange {
-        QStringList changes;    // the operator texts, one "operate" record each
-        bool replaced = false;  // the regions were replaced: region handles held
-                                // elsewhere (the sequencer's) are stale now
-        bool saved = false;     // PARAM.db holds the new set
-    };
-    // Applies a whole new region set from the operator application: builds
-    // it (genRoisFromJson), describes the changes (compareRois) and writes
-    // one "operate" record per text through the hub. When nothing changed it
-    // stops there: no record, nothing replaced, nothing written. Otherwise it
-    // replaces the regions, copies step 0 onto step 1 when copyStep0ToStep1
-    // is set, and saves. After a failed load it refuses (logged): no record,
-    // nothing replaced.
-    RoiSetChange applyRoiSet(QJsonArray& rois, bool copyStep0ToStep1);
+    // Why the array would change regions of a step at or beyond gDNum
+    // (which the steps in use neither compare nor replace): empty when every
+    // such step, region by region as the regions write themselves, is the
+    // same as stored.
+    QString changeBeyondStepsInUse(const QJsonArray& rois) const;
 
     // --- masks -----------------------------------------------------------------
     // The ignore mask of a step (gImageH x gImageW, 8-bit, one channel,

@@ -1,4 +1,5 @@
 #include "inspection/customcircle.h"
+#include "foundation/logmanager.h"
 
 #include "inspection/geometry.h"
 #include "inspection/processorinterface.h"
@@ -44,7 +45,7 @@ bool CustomCircle::readGeometry(const QJsonArray& infos)
     m_innerRadius = jsonWholeNumber(infos.at(2));
     m_outerRadius = jsonWholeNumber(infos.at(3));
     if (!radiiValid())
-        qWarning().noquote() << QString("circle radii %1 (inner) and %2 (outer) refused: each must lie in 0 .. %3")
+        qCWarning(level_1).noquote() << QString("circle radii %1 (inner) and %2 (outer) refused: each must lie in 0 .. %3")
                                     .arg(m_innerRadius)
                                     .arg(m_outerRadius)
                                     .arg(kMaxRadius);

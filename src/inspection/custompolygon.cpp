@@ -1,4 +1,5 @@
 #include "inspection/custompolygon.h"
+#include "foundation/logmanager.h"
 
 #include "inspection/geometry.h"
 #include "inspection/processorinterface.h"
@@ -41,7 +42,7 @@ bool CustomPolygon::readGeometry(const QJsonArray& infos)
 {
     m_points.clear();
     if (infos.size() > kMaxPoints) {
-        qWarning().noquote() << QString("polygon of %1 points refused: at most %2 are held").arg(infos.size()).arg(kMaxPoints);
+        qCWarning(level_1).noquote() << QString("polygon of %1 points refused: at most %2 are held").arg(infos.size()).arg(kMaxPoints);
         return false;
     }
     m_points.reserve(size_t(infos.size()));

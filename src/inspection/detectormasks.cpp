@@ -98,8 +98,14 @@ void keepCountedPixels(cv::Mat& marks, const cv::Mat& shape, const cv::Mat& igno
     }
 }
 
+int boundedKernelSide(int side)
+{
+    return std::clamp(side, kLeastKernelSide, kMostKernelSide);
+}
+
 void openMarks(cv::Mat& marks, int side)
 {
+    side = boundedKernelSide(side);
     if (side <= 1 || marks.empty())
         return;
     const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(side, side));

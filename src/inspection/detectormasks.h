@@ -26,8 +26,17 @@ void markGreyBand(const cv::Mat& grey, int lowGrey, int highGrey, const cv::Mat&
 // 0/255). `ignore` may be empty.
 void keepCountedPixels(cv::Mat& marks, const cv::Mat& shape, const cv::Mat& ignore);
 
+// The kernel sides an operator may set ("s_filtersize", "h_minspot" and a
+// flaw region's own filter size): 1 ... 100. The cost of a kernel grows with
+// the square of its side, so a side is bounded wherever it is used and a
+// stored value outside the range cannot stall a detection.
+constexpr int kLeastKernelSide = 1;
+constexpr int kMostKernelSide = 100;
+int boundedKernelSide(int side);
+
 // Morphological opening in place with an elliptic kernel of side x side
-// pixels; a side of 1 or less leaves the marks as they are.
+// pixels, the side bounded by boundedKernelSide; a side of 1 or less leaves
+// the marks as they are.
 void openMarks(cv::Mat& marks, int side);
 
 // Keeps only the outer blobs whose filled contour covers at least `minPixels`

@@ -1,5 +1,6 @@
 #include "inspection/flawdetect.h"
 
+#include "foundation/logmanager.h"
 #include "inspection/detectormasks.h"
 #include "inspection/hubservices.h"
 #include "inspection/roiinterface.h"
@@ -118,8 +119,8 @@ void FlawDetect::preprocessor(RoiInterface* region)
         m_grayMatch.Clear();
     if (!region)
         return;
-    if (!regionUsable(region)) {
-        qInfo().noquote() << unusableInitText(region);
+    if (!regionInspectable(region)) {
+        qCWarning(level_1).noquote() << unusableInitText(region);
         return;
     }
     const cv::Rect rect = region->getImageRect();
@@ -141,11 +142,13 @@ void FlawDetect::paramChange(RoiInterface* /*region*/, cv::Mat& /*preview*/, cv:
     // No preview: the difference map needs a run image to compare.
 }
 
-void FlawDetect::forceNg(RoiInterface* region, const QString& logLine)
+void FlawDetect::forceNg(RoiInterface* region, const QString& reason)
 {
     region->setResult(false);
+    // The text of an earlier run could show a passing area.
+    region->setResultDescription(reason);
     m_verdictForced = true;
-    qInfo().noquote() << logLine;
+    qCWarning(level_1).noquote() << reason;
 }
 
 void FlawDetect::execute(RoiInterface* region, cv::Mat& regionMask)
@@ -155,7 +158,7 @@ void FlawDetect::execute(RoiInterface* region, cv::Mat& regionMask)
         return;
     const cv::Rect rect = region->getImageRect();
     const cv::Mat run = region->getRunImage();
-    if (!regionUsable(region) || !detectormasks::rectInside(rect, run)) {
+    if (!regionInspectable(region) || !detectormasks::rectInside(rect, run)) {
         forceNg(region, unusableRunText(region));
         return;
     }
@@ -167,11 +170,12 @@ void FlawDetect::execute(RoiInterface* region, cv::Mat& regionMask)
         return;
     }
 
-    // A side below 1 means no cleaning. A kernel wider than the region's
+    // A side below 1 means no cleaning; the operator's range bounds it above
+    // (the cost grows with its square). A kernel wider than the region's
     // diagonal twice over acts like any larger one, so the side is cut there
-    // and never costs more memory than the region.
+    // too and never costs more memory than the region.
     const int64_t reach = 2 * (int64_t(rect.width) + rect.height) + 3;
-    const int side = int(std::clamp<int64_t>(m_filterSize, 1, reach));
+    const int side = int(std::min<int64_t>(detectormasks::boundedKernelSide(m_filterSize), reach));
     if (m_cannyIgnore) {
         const int64_t least = std::min<int64_t>(int64_t(side) * side, int64_t(rect.area()) + 1);
         detectormasks::keepLargeBlobs(regionMask, int(least));
@@ -189,6 +193,24 @@ void FlawDetect::execute(RoiInterface* region, cv::Mat& regionMask)
     region->setArea(area);
     region->setResult(area <= m_alarmArea);
     region->setResultDescription(QStringLiteral("0-%1/%2").arg(m_alarmArea).arg(area));
+}
+
+QString FlawDetect::filterSizeError(const QJsonObject& region)
+{
+    if (region.value(QStringLiteral("func_type")).toString() != QStringLiteral("flaw"))
+        return QString();
+    const QJsonArray params = region.value(QStringLiteral("func_params")).toArray();
+    if (params.size() <= kFilterSize)
+        return QString();  // the default side is kept
+    const int side = jsonWholeNumber(params.at(kFilterSize));
+    if (side >= detectormasks::kLeastKernelSide && side <= detectormasks::kMostKernelSide)
+        return QString();
+    return QObject::tr("%1号检测%2号区域的过滤尺寸%3超出范围%4..%5")
+        .arg(jsonWholeNumber(region.value(QStringLiteral("detect_index"))) + 1)
+        .arg(jsonWholeNumber(region.value(QStringLiteral("roi_index"))) + 1)
+        .arg(side)
+        .arg(detectormasks::kLeastKernelSide)
+        .arg(detectormasks::kMostKernelSide);
 }
 
 bool FlawDetect::applyNgTemplateRule(RoiInterface* region, bool useNgTemplates)

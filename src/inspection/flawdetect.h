@@ -45,6 +45,11 @@ public:
     // image is the failure. A verdict the detector forced is kept. Regions of
     // other detectors are left alone. Returns whether the verdict was inverted.
     static bool applyNgTemplateRule(RoiInterface* region, bool useNgTemplates);
+    // Why a region's stored form (a "flaw" region's "func_params") carries a
+    // filter size outside 1 ... 100; empty when it does not (or names no
+    // filter size, or is no flaw region). Edits bringing such a value are
+    // refused; a stored one is bounded where it is used.
+    static QString filterSizeError(const QJsonObject& region);
 
     int sensitivity() const { return m_sensitivity; }
     int alarmArea() const { return m_alarmArea; }
@@ -53,8 +58,9 @@ public:
     bool cannyIgnore() const { return m_cannyIgnore; }
 
 private:
-    // Marks the region NG without inspecting it, with the given log line.
-    void forceNg(RoiInterface* region, const QString& logLine);
+    // Marks the region NG without inspecting it: the reason becomes its
+    // result text and a log line.
+    void forceNg(RoiInterface* region, const QString& reason);
 
     platform::GrayMatch m_grayMatch;
     int m_sensitivity = 45;

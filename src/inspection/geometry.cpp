@@ -1,4 +1,5 @@
 #include "inspection/geometry.h"
+#include "foundation/logmanager.h"
 
 #include "inspection/hubservices.h"
 
@@ -40,7 +41,7 @@ bool MoveImage(cv::Mat src, cv::Mat& dst, int dx, int dy)
     if (src.rows <= 0)
         return true;
     if (dst.type() != src.type() || dst.rows < src.rows || dst.cols < src.cols) {
-        qWarning() << "MoveImage: destination" << dst.cols << "x" << dst.rows << "type" << dst.type()
+        qCWarning(level_1) << "MoveImage: destination" << dst.cols << "x" << dst.rows << "type" << dst.type()
                    << "cannot take source" << src.cols << "x" << src.rows << "type" << src.type();
         return false;
     }

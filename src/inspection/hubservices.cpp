@@ -1,4 +1,5 @@
 #include "inspection/hubservices.h"
+#include "foundation/logmanager.h"
 
 #include <QDebug>
 
@@ -40,5 +41,5 @@ void HubServices::record(const QString& text, const QString& type)
         hub->InsertRecord(text, type);
         return;
     }
-    qWarning().noquote() << "no hub to take the" << type << "record:" << text;
+    qCWarning(level_1).noquote() << "no hub to take the" << type << "record:" << text;
 }

@@ -1,5 +1,6 @@
 #include "inspection/ignoredetect.h"
 
+#include "foundation/logmanager.h"
 #include "inspection/detectormasks.h"
 #include "inspection/roiinterface.h"
 
@@ -61,7 +62,7 @@ void IgnoreDetect::preprocessor(RoiInterface* region)
         return;
     cv::Mat ignore = region->getIgnoreMask();
     if (!addShapeTo(region, ignore))
-        qInfo().noquote() << unusableInitText(region);
+        qCInfo(level_1).noquote() << unusableInitText(region);
 }
 
 void IgnoreDetect::paramChange(RoiInterface* region, cv::Mat& /*preview*/, cv::Mat ignoreMask)
@@ -69,7 +70,7 @@ void IgnoreDetect::paramChange(RoiInterface* region, cv::Mat& /*preview*/, cv::M
     if (!region)
         return;
     if (!addShapeTo(region, ignoreMask))
-        qInfo().noquote() << unusableRunText(region);
+        qCInfo(level_1).noquote() << unusableRunText(region);
 }
 
 void IgnoreDetect::execute(RoiInterface* region, cv::Mat& /*regionMask*/)

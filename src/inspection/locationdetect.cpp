@@ -1,5 +1,6 @@
 #include "inspection/locationdetect.h"
 
+#include "foundation/logmanager.h"
 #include "inspection/detectormasks.h"
 #include "inspection/geometry.h"
 #include "inspection/hubservices.h"
@@ -141,11 +142,11 @@ void LocationDetect::execute(RoiInterface* region, cv::Mat& /*regionMask*/)
     // another size is only searched where the two overlap.
     const cv::Rect search = m_searchRect & cv::Rect(0, 0, run.cols, run.rows);
     if (search.width <= 0 || search.height <= 0) {
-        qInfo().noquote() << regionText("%1号检测%2号区域搜索区域无效，未进行检测", region);
+        qCInfo(level_1).noquote() << regionText("%1号检测%2号区域搜索区域无效，未进行检测", region);
         return;
     }
     if (!m_shapeFinder.IsValid()) {
-        qInfo().noquote() << regionText("%1号检测%2号区域初始化失败，未进行检测", region);
+        qCInfo(level_1).noquote() << regionText("%1号检测%2号区域初始化失败，未进行检测", region);
         return;
     }
 

@@ -1,4 +1,5 @@
 #include "inspection/pixelformat.h"
+#include "foundation/logmanager.h"
 
 #include "inspection/hubservices.h"
 
@@ -100,7 +101,7 @@ void bayerInnerRow(const unsigned char* src, unsigned char* dst, int w, int r)
 bool yuv420spConvert(const cv::Mat& frame, unsigned char* dst, int code, int channels)
 {
     if (!dst || frame.empty() || frame.type() != CV_8UC1 || frame.rows % 3 != 0 || frame.cols % 2 != 0) {
-        qWarning() << "not a YUV 4:2:0 semi-planar frame:" << frame.cols << "x" << frame.rows << "type"
+        qCWarning(level_1) << "not a YUV 4:2:0 semi-planar frame:" << frame.cols << "x" << frame.rows << "type"
                    << frame.type();
         return false;
     }
@@ -119,7 +120,7 @@ bool yv12Convert(const unsigned char* src, unsigned char* dst, int w, int h, boo
     if (!src || !dst || (w >> 1) < 1 || h < 1)
         return false;
     if (w % 2 != 0 || h % 2 != 0) {
-        qWarning() << "YV12 frame of odd size" << w << "x" << h << "refused";
+        qCWarning(level_1) << "YV12 frame of odd size" << w << "x" << h << "refused";
         return false;
     }
     const int64_t lumaSize = int64_t(w) * h;
@@ -268,7 +269,7 @@ bool GenRGB2Gray(const QString& fileName)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        qWarning() << "cannot write the grey table to" << fileName << file.errorString();
+        qCWarning(level_1) << "cannot write the grey table to" << fileName << file.errorString();
         return false;
     }
     QByteArray text("int gaRGB2Gray[] = {");
@@ -329,7 +330,7 @@ bool Bayer2RGBA(const unsigned char* src, unsigned char* dst)
 bool Bayer2RGBA(const unsigned char* src, unsigned char* dst, int w, int h)
 {
     if (!src || !dst || w < 4 || h < 2) {
-        qWarning() << "Bayer mosaic of" << w << "x" << h << "not converted: at least 4 x 2 pixels are needed";
+        qCWarning(level_1) << "Bayer mosaic of" << w << "x" << h << "not converted: at least 4 x 2 pixels are needed";
         return false;
     }
     BorderBayer2RGBA(src, src + w, dst, w, 1, 1);

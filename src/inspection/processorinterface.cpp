@@ -18,6 +18,18 @@ bool ProcessorInterface::regionUsable(const RoiInterface* region)
     return !mask.empty() && mask.rows == rect.height && mask.cols == rect.width;
 }
 
+bool ProcessorInterface::regionInspectable(const RoiInterface* region)
+{
+    return regionUsable(region) && cv::countNonZero(region->getMask()) > 0;
+}
+
+QString ProcessorInterface::emptyMaskText(const RoiInterface* region)
+{
+    const int detect = region ? region->getDetectIndex() + 1 : 0;
+    const int roi = region ? region->getRoiIndex() + 1 : 0;
+    return QObject::tr("%1号检测%2号区域没有可检测的像素").arg(detect).arg(roi);
+}
+
 QString ProcessorInterface::unusableRunText(const RoiInterface* region)
 {
     const int detect = region ? region->getDetectIndex() + 1 : 0;

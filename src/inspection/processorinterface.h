@@ -65,6 +65,13 @@ public:
     // positive width and height, its shape mask is not empty, and its stored
     // form was understood. Detectors check this before touching any pixel.
     static bool regionUsable(const RoiInterface* region);
+    // regionUsable, and the shape mask sets at least one pixel: a detector
+    // that judges pixels (spot, flaw) has nothing to look at otherwise (a
+    // ring whose inner radius is not below its outer one).
+    static bool regionInspectable(const RoiInterface* region);
+    // "%1号检测%2号区域没有可检测的像素" (detect index + 1, region index + 1):
+    // why an edit bringing such a spot or flaw region is refused.
+    static QString emptyMaskText(const RoiInterface* region);
     // "%1号检测%2号区域无效，未进行检测" (detect index + 1, region index + 1):
     // logged by execute and paramChange for an unusable region.
     static QString unusableRunText(const RoiInterface* region);

@@ -1,4 +1,5 @@
 #include "inspection/roi.h"
+#include "foundation/logmanager.h"
 
 #include "inspection/geometry.h"
 #include "inspection/hubservices.h"
@@ -52,7 +53,7 @@ std::unique_ptr<ROI> ROI::createUnknownShape(RoiCameraAccess* camera, const QJso
     region->m_keptAsRead = true;
     region->m_unknownShape = true;
     region->m_storedJson = json;
-    qWarning().noquote() << QString("region %1 of detection %2 has the unknown shape \"%3\": kept as read, not inspected")
+    qCWarning(level_1).noquote() << QString("region %1 of detection %2 has the unknown shape \"%3\": kept as read, not inspected")
                                 .arg(region->m_roiIndex + 1)
                                 .arg(region->m_detectIndex + 1)
                                 .arg(json.value("roi_type").toString());
@@ -112,7 +113,7 @@ void ROI::initFromJson(const QJsonObject& o)
         QJsonArray params = o.value("func_params").toArray();
         m_processor->initjs(params);
     } else {
-        qWarning().noquote() << QString("region %1 of detection %2 has the unknown detector \"%3\": kept as read, not inspected")
+        qCWarning(level_1).noquote() << QString("region %1 of detection %2 has the unknown detector \"%3\": kept as read, not inspected")
                                     .arg(m_roiIndex + 1)
                                     .arg(m_detectIndex + 1)
                                     .arg(m_processorName);
@@ -317,5 +318,5 @@ void ROI::checkImageRect() const
                              .arg(m_detectIndex + 1)
                              .arg(m_roiIndex + 1);
     HubServices::record(text, "system");
-    qInfo().noquote() << text;
+    qCWarning(level_1).noquote() << text;
 }

@@ -1,5 +1,6 @@
 #include "inspection/spotdetect.h"
 
+#include "foundation/logmanager.h"
 #include "inspection/detectormasks.h"
 #include "inspection/roiinterface.h"
 
@@ -120,13 +121,16 @@ void SpotDetect::execute(RoiInterface* region, cv::Mat& regionMask)
         return;
     const cv::Rect rect = region->getImageRect();
     const cv::Mat run = region->getRunImage();
-    const cv::Mat grey = regionUsable(region) && detectormasks::rectInside(rect, run)
+    const cv::Mat grey = regionInspectable(region) && detectormasks::rectInside(rect, run)
         ? detectormasks::greyOf(run(rect))
         : cv::Mat();
     if (grey.empty()) {
-        // Not inspected: never let it pass.
+        // Not inspected: never let it pass, and never show the text of an
+        // earlier run.
+        const QString reason = unusableRunText(region);
         region->setResult(false);
-        qInfo().noquote() << unusableRunText(region);
+        region->setResultDescription(reason);
+        qCWarning(level_1).noquote() << reason;
         return;
     }
 

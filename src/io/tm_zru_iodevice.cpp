@@ -94,12 +94,12 @@ int TM_ZRU_IODevice::addListen(int port)
     }
     qInfo() << "[TM_IO][addListenPort]" << port;
     if (port <= 0 || port > 65535) {
-        qWarning() << "udpsocket bind fail" << port;
+        qCWarning(level_1) << "udpsocket bind fail" << port;
         return -1;
     }
     auto* socket = new QUdpSocket();
     if (!socket->bind(QHostAddress::Any, quint16(port))) {
-        qWarning() << "udpsocket bind fail" << port << socket->errorString();
+        qCWarning(level_1) << "udpsocket bind fail" << port << socket->errorString();
         delete socket;
         return -1;
     }
@@ -174,7 +174,7 @@ void TM_ZRU_IODevice::logDropped(const Skt_Session& src, const QString& status, 
         return;
     }
     const int skipped = g_dropsNotLogged.exchange(0);
-    qWarning().noquote() << "[UDP_RCV]" << QStringLiteral("(<- %1/%2)").arg(src.address).arg(src.port) << status
+    qCWarning(level_1).noquote() << "[UDP_RCV]" << QStringLiteral("(<- %1/%2)").arg(src.address).arg(src.port) << status
                          << why << (skipped ? QStringLiteral("(%1 more not logged)").arg(skipped) : QString());
 }
 
@@ -200,7 +200,7 @@ bool TM_ZRU_IODevice::sendUdpMessage_Timely(Skt_Session dstinfo, QByteArray mess
     QUdpSocket& socket = fresh ? *fresh : *sendSocketHere();
     if (to.isNull() || dstinfo.port <= 0 || dstinfo.port > 65535
         || socket.writeDatagram(message, to, quint16(dstinfo.port)) != message.size()) {
-        qInfo().noquote() << "Failed to send UDP datagram" << "sendUdpMessage_Timely"
+        qCInfo(level_1).noquote() << "Failed to send UDP datagram" << "sendUdpMessage_Timely"
                           << QStringLiteral("%1/%2").arg(dstinfo.address).arg(dstinfo.port) << socket.errorString();
         return false;
     }
@@ -225,7 +225,7 @@ QByteArray TM_ZRU_IODevice::sendUdpMessage_Timely_Sync(Skt_Session dstinfo, QByt
     QUdpSocket socket;
     if (to.isNull() || dstinfo.port <= 0 || dstinfo.port > 65535 || !socket.bind(QHostAddress(QHostAddress::Any), 0)
         || socket.writeDatagram(message, to, quint16(dstinfo.port)) != message.size()) {
-        qInfo().noquote() << name << "Failed to send UDP datagram";
+        qCInfo(level_1).noquote() << name << "Failed to send UDP datagram";
         return QByteArray();
     }
     QByteArray answer;
@@ -502,7 +502,7 @@ bool TM_ZRU_IODevice::do_req_s2c04_needrepair(ZRU_IODevice_P6l_Head head)
 {
     const std::optional<DeviceNetInfo_Detail> card = ioworkinfo::netCard();
     if (!card) {
-        qInfo() << "[TM_IO] need-repair not answered: no network card";
+        qCInfo(level_1) << "[TM_IO] need-repair not answered: no network card";
         return false;
     }
     return sendUdpMessage_Timely(Skt_Session{head.address, kPortModule},

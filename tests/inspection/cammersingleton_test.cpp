@@ -356,9 +356,6 @@ TEST_F(CameraSingletonTest, AfterAFailedLoadEditsAreRefusedAndTheRowIsNeverWritt
         EXPECT_FALSE(store.modifySingleROI(rect(0, 0, 10, 10)));
         EXPECT_FALSE(store.paramSynac(1, 0));
         EXPECT_FALSE(store.releaseROI(0));
-        const CameraSingleton::RoiSetChange change = store.applyRoiSet(set, true);
-        EXPECT_FALSE(change.replaced);
-        EXPECT_TRUE(change.changes.isEmpty());
         EXPECT_TRUE(allRois(store).isEmpty());
         EXPECT_FALSE(store.SaveDatatoDB());
         EXPECT_TRUE(hub.records.isEmpty());

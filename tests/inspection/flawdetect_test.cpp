@@ -317,12 +317,24 @@ TEST_F(FlawRunTest, UnusableRegionIsNgAndLogged)
     EXPECT_TRUE(flawOf(*r).verdictForced());
     EXPECT_TRUE(log.contains(QString::fromUtf8("1号检测2号区域无效，未进行检测")));
 
-    // A usable region without a run image cannot be inspected either.
+    // A usable region without a run image cannot be inspected either; its
+    // result text is the reason, not the passing area of its last real run.
     auto noRun = trained(rectRegion(0, 2, kRegion, "flaw"));
+    run(*noRun);
+    ASSERT_TRUE(noRun->getResult());
     camera.run = cv::Mat();
     run(*noRun);
     EXPECT_FALSE(noRun->getResult());
     EXPECT_TRUE(flawOf(*noRun).verdictForced());
+    EXPECT_EQ(noRun->getResultDescription(), QString::fromUtf8("3:1号检测3号区域无效，未进行检测"));
+
+    // A ring whose inner radius is not below its outer one has no pixel to
+    // judge.
+    camera.run = templ.clone();
+    auto ring = trained(circleRegion(0, 3, {100, 100}, 30, 30, "flaw"));
+    run(*ring);
+    EXPECT_FALSE(ring->getResult());
+    EXPECT_TRUE(flawOf(*ring).verdictForced());
 }
 
 // With NG templates ("h_use_ngtemp") a flaw verdict is inverted, except the
