@@ -47,6 +47,14 @@ void PluginsManager::loadPlugins()
     }
 }
 
+bool PluginsManager::addProcessor(std::unique_ptr<ProcessorInterface> prototype)
+{
+    if (!prototype || processorNames().contains(prototype->getName()))
+        return false;
+    m_processors.push_back(std::move(prototype));
+    return true;
+}
+
 std::unique_ptr<RoiInterface> PluginsManager::createNewRoi(const QString& type, RoiCameraAccess* camera,
                                                            const QJsonObject& json) const
 {

@@ -49,6 +49,10 @@ public:
     // registry holds no detector.
     std::unique_ptr<ProcessorInterface> creatorNewProcessor(const QString& name) const;
 
+    // Registers one more detector prototype after the built-in ones; a name
+    // already registered keeps its prototype (false).
+    bool addProcessor(std::unique_ptr<ProcessorInterface> prototype);
+
     // The registered detector prototype itself (not a copy), or null.
     ProcessorInterface* getProcessor(const QString& name) const;
 

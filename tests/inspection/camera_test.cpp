@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 using namespace camerafixtures;
+using detectortest::LogCapture;
 using detectortest::rectRegion;
 
 namespace {
@@ -154,9 +155,10 @@ TEST_F(CameraTest, AChangedSetIsRecordedStoredAndRunAtOnce)
     changed.append(rectRegion(1, 2, cv::Rect(200, 150, 30, 30), "spot", kSpotParams));
 
     EXPECT_TRUE(camera.modifySingleton(changed));
-    ASSERT_FALSE(hub.records.empty());
-    for (const auto& record : hub.records)
-        EXPECT_EQ(record.second, "operate");
+    ASSERT_EQ(hub.records.size(), 1u);
+    EXPECT_EQ(hub.records[0].first, QString::fromUtf8("1号相机,第2检测增加了矩形区域3,功能是斑点检测，最小灰度为0，最大灰度为50，"
+                                                     "最小面积为50，最大面积为500"));
+    EXPECT_EQ(hub.records[0].second, "operate");
     EXPECT_TRUE(row().contains("\"roi_index\": 2"));
     EXPECT_EQ(store().getRois(1).size(), 3);
     EXPECT_EQ(seq().execSequence(1), store().getRois(1));
@@ -216,6 +218,99 @@ TEST_F(CameraTest, ASetWithARegionThisProgramCannotHoldIsRefused)
     EXPECT_FALSE(camera.modifySingleton(unknown));
     EXPECT_EQ(store().getRois(1).size(), 2);
     EXPECT_EQ(row(), before);
+}
+
+struct EditCase {
+    const char* name;
+    QJsonObject region;  // added to step 1 of twoSteps()
+    bool accepted;
+    const char* reason;  // part of the refusal's reason
+};
+
+class RegionSetEditTest : public CameraTest, public ::testing::WithParamInterface<EditCase> {};
+
+// A refused set changes nothing, says why and logs it where the log files
+// see it; an accepted one is stored.
+TEST_P(RegionSetEditTest, OutOfRangeOrEmptyRegionsAreRefused)
+{
+    Camera& camera = make(twoSteps());
+    const QString before = row();
+    QJsonArray set = twoSteps();
+    set.append(GetParam().region);
+    LogCapture log;
+    QString reason;
+    EXPECT_EQ(camera.modifySingleton(set, &reason), GetParam().accepted);
+    if (GetParam().accepted) {
+        EXPECT_EQ(store().getRois(1).size(), 3);
+        EXPECT_NE(row(), before);
+        return;
+    }
+    EXPECT_TRUE(reason.contains(QString::fromUtf8(GetParam().reason))) << reason.toStdString();
+    EXPECT_TRUE(log.anyContains(reason));
+    EXPECT_TRUE(hub.records.empty());
+    EXPECT_EQ(row(), before);
+    EXPECT_EQ(store().getRois(1).size(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RegionSetEditTest,
+    ::testing::Values(
+        EditCase{"filterSizeZero", rectRegion(1, 2, cv::Rect(200, 150, 30, 30), "flaw", {45, 50, 0}), false, "过滤尺寸0"},
+        EditCase{"filterSizeOne", rectRegion(1, 2, cv::Rect(200, 150, 30, 30), "flaw", {45, 50, 1}), true, ""},
+        EditCase{"filterSizeHundred", rectRegion(1, 2, cv::Rect(200, 150, 30, 30), "flaw", {45, 50, 100}), true, ""},
+        EditCase{"filterSize101", rectRegion(1, 2, cv::Rect(200, 150, 30, 30), "flaw", {45, 50, 101}), false, "101"},
+        EditCase{"filterSizeIntMax", rectRegion(1, 2, cv::Rect(200, 150, 30, 30), "flaw", {45, 50, 2147483647}),
+                 false, "2147483647"},
+        EditCase{"emptyRingSpot", detectortest::circleRegion(1, 2, {150, 120}, 40, 40, "spot", kSpotParams), false,
+                 "没有可检测的像素"},
+        EditCase{"emptyRingFlaw", detectortest::circleRegion(1, 2, {150, 120}, 50, 20, "flaw", {45, 50, 3}), false,
+                 "没有可检测的像素"},
+        EditCase{"emptyRingIgnore", detectortest::circleRegion(1, 2, {150, 120}, 40, 40, "ignore"), true, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Steps at or beyond the detection count in use are neither compared nor
+// replaced: a set that would change them is refused, an unchanged resend of
+// what is stored there is accepted.
+TEST_F(CameraTest, EditsOfStepsBeyondTheDetectionCountAreRefused)
+{
+    gDNum = 4;
+    QJsonArray stored = twoSteps();
+    stored.append(rectRegion(3, 0, cv::Rect(30, 30, 40, 40), "spot", kSpotParams));
+    Camera& camera = make(stored);
+    gDNum = 2;  // the flow now uses two steps; step 3 stays stored
+
+    struct Case {
+        const char* name;
+        QJsonArray set;
+        bool accepted;
+    };
+    QJsonArray changedBeyond = twoSteps();
+    changedBeyond.append(rectRegion(3, 0, cv::Rect(35, 30, 40, 40), "spot", kSpotParams));
+    QJsonArray droppedBeyond = twoSteps();
+    QJsonArray addedFarBeyond = stored;
+    addedFarBeyond.append(rectRegion(5, 0, cv::Rect(30, 30, 40, 40), "spot", kSpotParams));
+    QJsonArray resendWithStepOneChanged = stored;
+    resendWithStepOneChanged.append(rectRegion(1, 2, cv::Rect(200, 150, 30, 30), "spot", kSpotParams));
+    const Case cases[] = {
+        {"step 3 changed", changedBeyond, false},
+        {"step 3 left out", droppedBeyond, false},
+        {"a region at step 5", addedFarBeyond, false},
+        {"unchanged resend", stored, true},
+        {"step 1 changed, step 3 resent unchanged", resendWithStepOneChanged, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogCapture log;
+        QString reason;
+        EXPECT_EQ(camera.modifySingleton(c.set, &reason), c.accepted);
+        if (!c.accepted) {
+            EXPECT_TRUE(log.anyContains(reason)) << reason.toStdString();
+            EXPECT_TRUE(reason.contains(QString::fromUtf8("不在使用中")));
+        }
+        ASSERT_EQ(store().getRois(3).size(), 1);
+        EXPECT_EQ(store().getRois(3)[0]->getImageRect(), cv::Rect(30, 30, 40, 40));
+    }
+    EXPECT_EQ(store().getRois(1).size(), 3);
 }
 
 TEST(CameraWithoutParamDb, RegionEditsAreRefusedAndNothingIsSaved)
