@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace camerafixtures;
 using detectortest::rectRegion;
 
@@ -240,6 +242,54 @@ TEST_F(SequencerTest, RegionsAddedToAnEmptyStepOrReReadInPlaceAreBuiltBeforeTheR
     ASSERT_TRUE(store().modifySingleROI(reread));
     seq().Run(1);
     EXPECT_TRUE(camera.getResult());
+}
+
+// The hub edits a step's regions and then prepares the step (after adding a
+// template, or to retrain) before any run: preparing must never walk a run
+// order that points at released regions (the sanitizer build catches a
+// walk of freed memory here).
+TEST_F(SequencerTest, PreparingAfterTheHubsEditsUsesTheRegionsStoredNow)
+{
+    const QJsonArray step0{rectRegion(0, 0, cv::Rect(100, 100, 60, 60), "spot", kSpotParams)};
+    const QJsonArray step1{rectRegion(1, 0, cv::Rect(10, 10, 40, 40), "flaw", {45, 50, 3}),
+                           rectRegion(1, 1, cv::Rect(100, 100, 40, 40), "ignore")};
+    struct Case {
+        const char* name;
+        std::function<void(CameraSingleton&)> edit;
+        int regionsAfter;
+        int ignoredAfter;  // pixels of step 1's ignore mask after preparing
+    };
+    const Case cases[] = {
+        {"all regions deleted", [](CameraSingleton& s) { ASSERT_TRUE(s.releaseROI(1)); }, 0, 0},
+        {"regions replaced",
+         [](CameraSingleton& s) {
+             QJsonArray set{rectRegion(1, 0, cv::Rect(50, 50, 20, 20), "ignore")};
+             ASSERT_TRUE(s.setAllROIs(set));
+         },
+         1, 20 * 20},
+        {"step 0 copied onto step 1", [](CameraSingleton& s) { ASSERT_TRUE(s.paramSynac(1, 0)); }, 1, 0},
+        {"one region re-read", [](CameraSingleton& s) {
+             ASSERT_TRUE(s.modifySingleROI(rectRegion(1, 1, cv::Rect(100, 100, 30, 30), "ignore")));
+         }, 2, 30 * 30},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QJsonArray all = step0;
+        for (const QJsonValue& v : step1)
+            all.append(v);
+        make(all);
+        ASSERT_EQ(cv::countNonZero(store().getIgnoreMask(1)), 40 * 40);
+        c.edit(store());
+        seq().preprocessor(1);
+        EXPECT_EQ(seq().execSequence(1), store().getRois(1));
+        EXPECT_EQ(seq().execSequence(1).size(), c.regionsAfter);
+        EXPECT_EQ(cv::countNonZero(store().getIgnoreMask(1)), c.ignoredAfter);
+        ASSERT_TRUE(rig.feed(plainGrey(200)));
+        seq().Run(1);
+        seq().preprocessor(1);  // a retrain after the run
+        EXPECT_EQ(seq().execSequence(1), store().getRois(1));
+        rig.camera.reset();
+    }
 }
 
 TEST_F(SequencerTest, AStepOutsideTheFourIsJudgedNg)
