@@ -103,11 +103,38 @@ int boundedKernelSide(int side)
     return std::clamp(side, kLeastKernelSide, kMostKernelSide);
 }
 
+namespace {
+
+// Opening by a Euclidean disc of diameter `side`, through two distance
+// transforms: a pixel survives the erosion when its distance to the nearest
+// unmarked pixel exceeds the radius, and the dilation marks every pixel
+// within the radius of a survivor. Its cost does not grow with the side.
+void openWithDisc(cv::Mat& marks, int side)
+{
+    const double radius = (side - 1) / 2.0;
+    cv::Mat distance;
+    cv::distanceTransform(marks, distance, cv::DIST_L2, cv::DIST_MASK_PRECISE);
+    cv::Mat notEroded;
+    cv::compare(distance, radius, notEroded, cv::CMP_LE);  // 255 where the disc does not fit
+    if (cv::countNonZero(notEroded) == int(notEroded.total())) {
+        marks.setTo(0);
+        return;
+    }
+    cv::distanceTransform(notEroded, distance, cv::DIST_L2, cv::DIST_MASK_PRECISE);
+    cv::compare(distance, radius, marks, cv::CMP_LE);
+}
+
+}  // namespace
+
 void openMarks(cv::Mat& marks, int side)
 {
     side = boundedKernelSide(side);
     if (side <= 1 || marks.empty())
         return;
+    if (side > kLargestDrawnKernelSide) {
+        openWithDisc(marks, side);
+        return;
+    }
     const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(side, side));
     cv::morphologyEx(marks, marks, cv::MORPH_OPEN, kernel);
 }

@@ -36,7 +36,11 @@ int boundedKernelSide(int side);
 
 // Morphological opening in place with an elliptic kernel of side x side
 // pixels, the side bounded by boundedKernelSide; a side of 1 or less leaves
-// the marks as they are.
+// the marks as they are. Sides above kLargestDrawnKernelSide open with the
+// Euclidean disc of that diameter instead (it differs from the drawn
+// ellipse only along its rim), whose cost does not grow with the side, so
+// that a full-frame region opens within a frame period at any side.
+constexpr int kLargestDrawnKernelSide = 31;
 void openMarks(cv::Mat& marks, int side);
 
 // Keeps only the outer blobs whose filled contour covers at least `minPixels`

@@ -153,6 +153,40 @@ TEST(OpenMarks, SpecksSmallerThanTheKernelVanish)
     }
 }
 
+// Large kernels: the side is bounded to 100, and above the drawn sizes the
+// opening by a disc keeps what the drawn ellipse keeps, up to its rim.
+TEST(OpenMarks, LargeSidesAreBoundedAndOpenLikeTheDrawnEllipse)
+{
+    struct Case {
+        int side;
+        int usedSide;  // what the opening behaves as
+    };
+    const Case cases[] = {{33, 33}, {64, 64}, {100, 100}, {101, 100}, {1000000, 100}, {2147483647, 100}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.side);
+        const int d = c.usedSide;
+        cv::Mat m = zeros(4 * d + 40, 4 * d + 40);
+        cv::circle(m, {d, d}, (d + 8) / 2, cv::Scalar(255), cv::FILLED);            // wider than the kernel
+        cv::circle(m, {3 * d, d}, (d - 8) / 2, cv::Scalar(255), cv::FILLED);        // narrower
+        m(cv::Rect(10, 2 * d + 10, 2 * d, d + 6)).setTo(255);                          // a bar the kernel fits in
+        m(cv::Rect(2 * d + 30, 2 * d + 10, 2 * d, d - 6)).setTo(255);                  // one it does not
+        cv::Mat opened = m.clone();
+        detectormasks::openMarks(opened, c.side);
+        cv::Mat drawn;
+        cv::morphologyEx(m, drawn, cv::MORPH_OPEN,
+                         cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(d, d)));
+        EXPECT_EQ(opened.at<uchar>(d, d), 255);
+        EXPECT_EQ(opened.at<uchar>(d, 3 * d), 0);
+        EXPECT_EQ(cv::countNonZero(opened(cv::Rect(2 * d + 30, 2 * d + 10, 2 * d, d - 6))), 0);
+        EXPECT_EQ(cv::countNonZero(opened(cv::Rect(2 * d + 20, 0, 2 * d + 20, 2 * d + 5))), 0);
+        // Where the two differ, it is along the rim of what survives.
+        cv::Mat differs = opened != drawn;
+        cv::Mat rim;
+        cv::morphologyEx(drawn, rim, cv::MORPH_GRADIENT, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(5, 5)));
+        EXPECT_EQ(cv::countNonZero(differs & ~rim), 0);
+    }
+}
+
 TEST(KeepLargeBlobs, DropsBlobsBelowTheCountAndFillsTheRest)
 {
     cv::Mat m = zeros(40, 40);
