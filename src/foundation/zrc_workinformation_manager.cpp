@@ -4,6 +4,7 @@
 #include "foundation/publictools.h"
 #include "foundation/qstring_tl.h"
 #include "identity/deviceidentity.h"
+#include "platform/system/monotonicclock.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -35,8 +36,16 @@ ZRC_WorkInformation_Manager* ZRC_WorkInformation_Manager::getInstance()
 }
 
 ZRC_WorkInformation_Manager::ZRC_WorkInformation_Manager()
-    : QObject(nullptr), m_mainloopTick(curtime_qint64_2_int()), m_deviceId(getlocal_deviceid())
+    : QObject(nullptr), m_mainloopTick(curtime_qint64_2_int()),
+      m_mainloopTickWrittenMs(platform::MonotonicClock::nowMs()),
+      m_deviceId(getlocal_deviceid())
 {
+}
+
+void ZRC_WorkInformation_Manager::set_mainloop_tick(int tick)
+{
+    m_mainloopTick.store(tick);
+    m_mainloopTickWrittenMs.store(platform::MonotonicClock::nowMs());
 }
 
 void ZRC_WorkInformation_Manager::init()

@@ -79,8 +79,12 @@ public:
     void update_working_info(const std::function<void(ZRC_WorkInfos&)>& change);
 
     // ---- liveness of the main loop (heartbeat ticks, see publictools.h) ----
-    void set_mainloop_tick(int tick) { m_mainloopTick.store(tick); }
+    // The main loop writes its tick on every round; the moment of the last
+    // write is kept on the monotonic clock (from construction until the
+    // first write), so a stall is measured from when the loop last ran.
+    void set_mainloop_tick(int tick);
     int mainloop_tick() const { return m_mainloopTick.load(); }
+    qint64 mainloop_tick_written_ms() const { return m_mainloopTickWrittenMs.load(); }
 
     // ---- camera group ----
     ZRC_DeviceInfos get_device_info() const;
@@ -171,6 +175,7 @@ private:
     bool bindAddress(const QString& id, const QString& ip, QString* previous);
 
     std::atomic<int> m_mainloopTick;
+    std::atomic<qint64> m_mainloopTickWrittenMs;  // monotonic
     const QString m_deviceId;
 
     mutable QMutex m_workMutex;

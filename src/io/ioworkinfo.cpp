@@ -4,8 +4,6 @@
 #include "foundation/zrc_workinformation_manager.h"
 #include "platform/system/monotonicclock.h"
 
-#include <QMutex>
-#include <QMutexLocker>
 
 
 namespace ioworkinfo {
@@ -19,21 +17,6 @@ ZRC_WorkInformation_Manager* wim()
 
 // 1001 heartbeat ticks of 10 ms.
 constexpr qint64 kMainLoopLimitMs = 10010;
-constexpr qint64 kTickWrap = 1000000000;
-
-struct MainLoopWatch {
-    QMutex mutex;
-    bool seen = false;
-    int lastTick = 0;
-    qint64 changeSeenMs = 0;  // monotonic
-};
-
-MainLoopWatch& watch()
-{
-    static MainLoopWatch w;
-    return w;
-}
-
 
 }  // namespace
 
@@ -137,29 +120,9 @@ bool noInputWarning()
 
 bool mainLoopAlive()
 {
-    const int tick = wim()->mainloop_tick();
-    const qint64 now = platform::MonotonicClock::nowMs();
-    MainLoopWatch& w = watch();
-    QMutexLocker lock(&w.mutex);
-    if (!w.seen) {
-        // First look: take the tick's own age once, modulo its wrap; a tick
-        // ahead of the clock (the clock was set back) counts as old.
-        const qint64 ageTicks = ((qint64(curtime_qint64_2_int()) - tick) % kTickWrap + kTickWrap) % kTickWrap;
-        w.seen = true;
-        w.lastTick = tick;
-        w.changeSeenMs = now - qMin<qint64>(ageTicks * 10, kMainLoopLimitMs);
-    } else if (tick != w.lastTick) {
-        w.lastTick = tick;
-        w.changeSeenMs = now;
-    }
-    return now - w.changeSeenMs < kMainLoopLimitMs;
-}
-
-void resetMainLoopWatch()
-{
-    MainLoopWatch& w = watch();
-    QMutexLocker lock(&w.mutex);
-    w.seen = false;
+    // From the main loop's own last write, on the monotonic clock: a look
+    // after a long gap sees how long ago the loop really ran.
+    return platform::MonotonicClock::ageMs(wim()->mainloop_tick_written_ms()) < kMainLoopLimitMs;
 }
 
 void registerApp(const QString& address, qint64 timeMs)

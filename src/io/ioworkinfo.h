@@ -45,13 +45,12 @@ void setNoInputWarning(bool on);
 bool noInputWarning();
 
 // ---- liveness of the main loop ----
-// The main loop counts as alive while its heartbeat tick has changed within
-// the last 10 s. The age is measured on the monotonic clock from the moment
-// a change of the tick was first seen, so neither the wrap of the tick nor a
-// step of the wall clock makes a stalled main loop look alive.
+// The main loop counts as alive while it has written its heartbeat tick
+// within the last 10 s, measured on the monotonic clock from its last write
+// (zrc_workinformation_manager.h): neither the wrap of the tick, nor a step
+// of the wall clock, nor a long gap between two looks makes a stalled main
+// loop look alive.
 bool mainLoopAlive();
-// Forgets what was seen of the tick (tests).
-void resetMainLoopWatch();
 
 // ---- registrations made by the protocol ----
 // An app that announced itself: its entry, keyed by address, gets the time.

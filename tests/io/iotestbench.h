@@ -101,12 +101,8 @@ public:
     {
         mgr->update_working_info([state](ZRC_WorkInfos& w) { w.link_flags = state; });
     }
-    // The main loop has just ticked (and nothing older is remembered).
-    void mainLoopTicks()
-    {
-        ioworkinfo::resetMainLoopWatch();
-        mgr->set_mainloop_tick(curtime_qint64_2_int());
-    }
+    // The main loop has just ticked.
+    void mainLoopTicks() { mgr->set_mainloop_tick(curtime_qint64_2_int()); }
     ZRC_WorkInfos work() const { return mgr->get_working_info(); }
     QString dir() const { return m_dir.path(); }
 

@@ -76,22 +76,32 @@ TEST_F(MainLoopWatch, AStallAcrossABackwardClockStepIsStillSeen)
     EXPECT_FALSE(ioworkinfo::mainLoopAlive());
 }
 
-TEST_F(MainLoopWatch, FirstLookTakesTheAgeOfTheTick)
+// However long ago anyone looked, the age is that of the main loop's last
+// tick: a loop that ticked once after the previous look and then stalled is
+// seen as stalled at the first look after the gap.
+TEST_F(MainLoopWatch, AStallIsMeasuredFromTheLastTickAcrossGapsBetweenLooks)
 {
     struct Case {
         const char* name;
-        int ageTicks;  // negative: a stamp ahead of the clock
+        int tickOffset;        // the tick's value against the wall clock, in ticks
+        qint64 sinceTickMs;    // monotonic time between the tick and the look
         bool alive;
     } cases[] = {
-        {"fresh", 0, true},
-        {"nine seconds old", 900, true},
-        {"eleven seconds old", 1100, false},
-        {"ahead of the clock", -360000, false},
+        {"fresh", 0, 0, true},
+        {"nine seconds old", 0, 9000, true},
+        {"eleven seconds old", 0, 11000, false},
+        {"ahead of the wall clock, just written", 360000, 0, true},
+        {"ahead of the wall clock, eleven seconds old", 360000, 11000, false},
+        {"behind the wall clock, just written", -360000, 0, true},
     };
     for (const Case& c : cases) {
-        ioworkinfo::resetMainLoopWatch();
-        tick(int((qint64(curtime_qint64_2_int()) - c.ageTicks + 1000000000) % 1000000000));
-        EXPECT_EQ(ioworkinfo::mainLoopAlive(), c.alive) << c.name;
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(ioworkinfo::mainLoopAlive());  // the previous look
+        MonotonicClock::advanceForTest(30000);     // a long gap, the loop still ticking...
+        tick(int((qint64(curtime_qint64_2_int()) + c.tickOffset + 1000000000) % 1000000000));
+        MonotonicClock::advanceForTest(c.sinceTickMs);  // ...until it stalled
+        EXPECT_EQ(ioworkinfo::mainLoopAlive(), c.alive);
+        tick(curtime_qint64_2_int());
     }
 }
 
