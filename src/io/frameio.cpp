@@ -4,6 +4,7 @@
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 bool validIndex(int index)
@@ -30,20 +31,20 @@ void FrameIO::releaseReactor()
         return;
     // No more input words for this frame.
     disconnect(reactor.data(), nullptr, this, nullptr);
-    // The debounce timers live in the transport thread: stop them there, then
-    // end the transport, and only then let them go.
-    if (reactor->reactorThread()->isRunning() && !debounce_timers.isEmpty()
-        && QThread::currentThread() != reactor->reactorThread()) {
-        QMetaObject::invokeMethod(
-            reactor.data(),
-            [this] {
-                for (const auto& t : qAsConst(debounce_timers))
-                    t->stop();
-            },
-            Qt::BlockingQueuedConnection);
-    }
+    // The debounce timers belong to the transport thread, which may be
+    // adding one right now: look at them, stop them and let them go there
+    // (after any input word it is handling), then end the transport.
+    const auto releaseTimers = [this] {
+        for (const auto& t : qAsConst(debounce_timers))
+            t->stop();
+        debounce_timers.clear();
+    };
+    QThread* transport = reactor->reactorThread();
+    if (transport->isRunning() && QThread::currentThread() != transport)
+        QMetaObject::invokeMethod(reactor.data(), releaseTimers, Qt::BlockingQueuedConnection);
+    else
+        releaseTimers();
     reactor.reset();
-    debounce_timers.clear();
 }
 
 // ---- Parameters ---------------------------------------------------------------
@@ -306,6 +307,9 @@ void FrameIO::checkIOInput(int newBits, int oldBits)
         if (it != debounce_timers.end())
             it.value()->stop();
     }
+    // 100 ms units; a time beyond the longest a timer takes is cut there
+    // (rather than wrapping to a negative interval the timer refuses).
+    const int debounceMs = int(std::min<qint64>(qint64(shake) * 100, std::numeric_limits<int>::max()));
     for (auto c = candidates.cbegin(); c != candidates.cend(); ++c) {
         const int i = c.key();
         const ElectricLevel level = c.value();
@@ -316,10 +320,10 @@ void FrameIO::checkIOInput(int newBits, int oldBits)
                     [this](int index, ElectricLevel lv) { confirmDebounced(index, lv); });
             debounce_timers.insert(i, timer);
             timer->set_pretrig_level(level);
-            timer->start(shake * 100);
+            timer->start(debounceMs);
         } else if (!it.value()->isActive()) {
             it.value()->set_pretrig_level(level);
-            it.value()->start(shake * 100);
+            it.value()->start(debounceMs);
         } else if (it.value()->get_pretrig_level() != level) {
             // A bounce: the input went the other way before the time was up.
             it.value()->stop();

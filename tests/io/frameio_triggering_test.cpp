@@ -152,4 +152,70 @@ TEST_F(Triggering, RealTriggeringWithNothingConfirmedAnswersMinusOne)
     EXPECT_EQ(answer, 0);  // re-posted to the frame's thread
 }
 
+// The frame with its debounce timers in view, for looks taken in the
+// transport thread (where they live).
+class DebounceView : public VCam_IO {
+public:
+    using FrameIO::debounce_timers;
+};
+
+// "i_shakeerase_time" is in 100 ms units: a large one must still debounce
+// (the timer runs, cut at the longest time it takes), never wrap to a
+// negative time that leaves the input dead.
+TEST(Debouncing, ALongTimeIsCutNotWrapped)
+{
+    iotest::CameraSetup camera;
+    DebounceView frame;
+    auto* reactor = new FakeReactor;
+    frame.setReactor(reactor);
+    struct Case {
+        int shake;
+        int leastRemainingMs;
+    } cases[] = {{30, 2500}, {21474837, 2000000000}, {2147483647, 2000000000}};
+    int input = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shake);
+        frame.editParams([&](FrameIO_Params& p) { p.shakeerase_time = c.shake; });
+        reactor->input(1 << input);
+        bool active = false;
+        int remaining = -1;
+        QThread* timerThread = nullptr;
+        reactor->runHere([&] {
+            const auto timer = frame.debounce_timers.value(input);
+            if (!timer)
+                return;
+            active = timer->isActive();
+            remaining = timer->remainingTime();
+            timerThread = timer->thread();
+        });
+        EXPECT_TRUE(active);
+        EXPECT_GE(remaining, c.leastRemainingMs);
+        EXPECT_EQ(timerThread, reactor->reactorThread());
+        ++input;
+    }
+}
+
+// The transport thread adds a debounce timer for each new input while the
+// frame lets its transport go from the main thread: the timers are looked
+// at, stopped and released in the transport thread only (the sanitizer
+// build would see a torn map or a freed timer here).
+TEST(Debouncing, ReleasingTheTransportWhileInputsArriveIsSafe)
+{
+    iotest::CameraSetup camera;
+    DebounceView frame;
+    frame.editParams([](FrameIO_Params& p) { p.shakeerase_time = 50; });
+    for (int round = 0; round < 40; ++round) {
+        auto* reactor = new FakeReactor;
+        frame.setReactor(reactor);
+        for (int bits = 1; bits < 256; bits += 3) {
+            QMetaObject::invokeMethod(reactor, [reactor, bits] { emit reactor->sig_HasInput(bits); },
+                                      Qt::QueuedConnection);
+        }
+        if (round % 2)
+            QThread::usleep(200);
+        frame.setReactor(nullptr);
+        EXPECT_TRUE(frame.debounce_timers.isEmpty());  // the transport is gone: no other thread now
+    }
+}
+
 }  // namespace
