@@ -25,5 +25,17 @@ function(orvale_tests)
     target_link_libraries(${n} PRIVATE orvale_test_support ${ARG_LIBS})
     gtest_discover_tests(${n} DISCOVERY_TIMEOUT 60
                          PROPERTIES LABELS "${ARG_LABEL}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    if(ORVALE_SANITIZE)
+      # The sanitizer options go into the test environment, so plain ctest
+      # works and the programs a test starts inherit them. Set after the
+      # discovered tests are read, since discovery cannot carry a list.
+      set(envfile ${CMAKE_CURRENT_BINARY_DIR}/${n}_sanitizer_env.cmake)
+      file(WRITE ${envfile}
+           "if(${n}_TESTS)\n"
+           "  set_tests_properties(\${${n}_TESTS} PROPERTIES ENVIRONMENT\n"
+           "    \"QT_QPA_PLATFORM=offscreen;${ORVALE_SANITIZER_ENV}\")\n"
+           "endif()\n")
+      set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${envfile})
+    endif()
   endforeach()
 endfunction()

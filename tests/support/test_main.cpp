@@ -9,6 +9,18 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#ifdef ORVALE_LSAN_SUPPRESSIONS
+// Defaults of the sanitizer build (the environment's options still win).
+extern "C" const char* __lsan_default_options()
+{
+    return "suppressions=" ORVALE_LSAN_SUPPRESSIONS ":print_suppressions=0";
+}
+extern "C" const char* __ubsan_default_options()
+{
+    return "print_stacktrace=1:halt_on_error=1";
+}
+#endif
+
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
