@@ -64,6 +64,20 @@ public:
         return all;
     }
 
+    // What the per-level INFO logs ("LOG_*.log") hold so far: where every
+    // record of the running program lands.
+    QByteArray infoLogText() const
+    {
+        QByteArray all;
+        QDirIterator it(m_root + "/userdata/log", {"LOG_*.log"}, QDir::Files);
+        while (it.hasNext()) {
+            QFile f(it.next());
+            if (f.open(QIODevice::ReadOnly))
+                all += f.readAll();
+        }
+        return all;
+    }
+
     bool waitFor(const std::function<bool()>& cond, int ms = 20000)
     {
         QElapsedTimer t;
@@ -113,6 +127,26 @@ TEST(OrvaleStartupTest, LogsBannerWritesWorkspaceAndGroupFileAndKeepsRunning)
     EXPECT_EQ(run.process().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(run.process().exitCode(), 0);
     EXPECT_FALSE(run.logText().contains("SIGTERM")) << "a stop is not a crash";
+}
+
+// A damaged camera-group file is set aside and started over; the line that
+// says so must reach the log files of the running program.
+TEST(OrvaleStartupTest, ACorruptGroupFileIsSetAsideWithALineInTheInfoLog)
+{
+    testsupport::ScratchDir root;
+    OrvaleRun run(root);
+    root.write("app/camcfg.json", QByteArray("{\"cameras\": [ \x01\x02 garbage"));
+    run.start();
+    ASSERT_TRUE(run.waitFor([&] { return run.infoLogText().contains("LoadCamCfg:"); }))
+        << run.logText().toStdString();
+    const QByteArray log = run.infoLogText();
+    EXPECT_TRUE(log.contains("unreadable")) << log.toStdString();
+    EXPECT_TRUE(log.contains("camcfg.json.broken-")) << log.toStdString();
+    const QStringList aside = QDir(run.appDir()).entryList({"camcfg.json.broken-*"}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1);
+    QFile kept(run.appDir() + "/" + aside.first());
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("{\"cameras\": [ \x01\x02 garbage"));
 }
 
 TEST(OrvaleStartupTest, ClockRecordIsAppliedOnlyWhenLaterThanTheClock)
