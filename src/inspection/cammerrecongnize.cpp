@@ -200,7 +200,7 @@ void CameraRecong::Run(int step)
         // Without its parameters the camera does not know what to inspect.
         const QString reason = QObject::tr("parameters not loaded");
         if (!m_notLoadedLogged)
-            qCWarning(level_1).noquote() << reason << QStringLiteral(": every detection is judged NG");
+            qCWarning(level_1).noquote() << reason + QStringLiteral(": every detection is judged NG");
         m_notLoadedLogged = true;
         judgeUninspected(reason);
         return;
