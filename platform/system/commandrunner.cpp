@@ -5,6 +5,8 @@
 #include <QMutexLocker>
 #include <QProcess>
 
+#include <algorithm>
+
 namespace platform {
 
 namespace {
@@ -66,6 +68,20 @@ void CommandRunner::clearRecorded()
     m_recorded.clear();
 }
 
+int CommandRunner::recordLimit() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_recordLimit;
+}
+
+void CommandRunner::setRecordLimit(int limit)
+{
+    QMutexLocker lock(&m_mutex);
+    m_recordLimit = std::max(limit, 0);
+    while (m_recorded.size() > m_recordLimit)
+        m_recorded.removeFirst();
+}
+
 CommandResult CommandRunner::run(const QString& program, const QStringList& args, Effect effect,
                                  int timeoutMs, bool mergeStderr)
 {
@@ -88,6 +104,8 @@ CommandResult CommandRunner::run(const QString& program, const QStringList& args
         }
         rec.ran = runReal;
         m_recorded.append(rec);
+        while (m_recorded.size() > m_recordLimit)
+            m_recorded.removeFirst();
     }
 
     if (!runReal) {

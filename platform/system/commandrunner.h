@@ -54,8 +54,14 @@ public:
     void setQueryAnswer(const QString& program, const QByteArray& output, int exitCode = 0);
     void clearQueryAnswers();
 
+    // The commands run or held back, oldest first: the last recordLimit()
+    // of them (the runner lives as long as the program, which runs for
+    // months).
     QList<RecordedCommand> recorded() const;
     void clearRecorded();
+    static constexpr int kDefaultRecordLimit = 256;
+    int recordLimit() const;
+    void setRecordLimit(int limit);
 
 private:
     CommandRunner();
@@ -65,6 +71,7 @@ private:
     struct Answer { QByteArray output; int exitCode; };
     QMap<QString, Answer> m_answers;
     QList<RecordedCommand> m_recorded;
+    int m_recordLimit = kDefaultRecordLimit;
 };
 
 }  // namespace platform

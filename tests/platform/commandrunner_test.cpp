@@ -57,3 +57,22 @@ TEST_F(CommandRunnerTest, ArgumentsReachTheProgramUnchanged)
     EXPECT_TRUE(r.finished);
     EXPECT_EQ(r.output, QByteArray("a; echo injected"));
 }
+
+// A program that runs for months keeps only its latest commands.
+TEST_F(CommandRunnerTest, KeepsOnlyTheLatestCommands)
+{
+    auto& runner = CommandRunner::instance();
+    EXPECT_EQ(runner.recordLimit(), CommandRunner::kDefaultRecordLimit);
+    for (int i = 0; i < CommandRunner::kDefaultRecordLimit + 50; ++i)
+        runner.run("hwclock", {QString::number(i)}, CommandRunner::Effect::Change);
+    QList<platform::RecordedCommand> rec = runner.recorded();
+    ASSERT_EQ(rec.size(), CommandRunner::kDefaultRecordLimit);
+    EXPECT_EQ(rec.first().args, QStringList{"50"});
+    EXPECT_EQ(rec.last().args, QStringList{QString::number(CommandRunner::kDefaultRecordLimit + 49)});
+
+    runner.setRecordLimit(2);
+    rec = runner.recorded();
+    ASSERT_EQ(rec.size(), 2);
+    EXPECT_EQ(rec.first().args, QStringList{QString::number(CommandRunner::kDefaultRecordLimit + 48)});
+    runner.setRecordLimit(CommandRunner::kDefaultRecordLimit);
+}
