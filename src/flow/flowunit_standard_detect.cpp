@@ -355,7 +355,7 @@ int FlowUnit_Standard_Detect::Structure_FromJson(const QJsonObject& unitObject)
 {
     const QStringList ignored = ignoredJsonKeys(unitObject);
     if (!ignored.isEmpty()) {
-        qInfo().noquote() << tag("Structure_FromJson") << "unit"
+        qCWarning(level_1).noquote() << tag("Structure_FromJson") << "unit"
                           << unitObject.value(QStringLiteral("index")).toInt()
                           << "keys written but not read back:" << ignored.join(QStringLiteral(", "));
     }

@@ -1,10 +1,10 @@
 #include "flow/userflowfile.h"
-#include "foundation/logmanager.h"
 
 #include "flow/flowbox_group.h"
 #include "flow/flowframeworkbuilder.h"
 #include "flow/flowpart_base.h"
 #include "flow/flowunit_standard_detect.h"
+#include "foundation/logmanager.h"
 #include "foundation/qstring_tl.h"
 
 #include <QFile>
@@ -68,6 +68,8 @@ QJsonObject UserFlowFile::create_UserFrame_UserFlow(FlowFrameworkBuilder& builde
     list.append(group);
 
     const QJsonArray units = flow.value(QStringLiteral("units")).toArray();
+    QStringList built;    // "<index>" of each unit built from the file
+    QStringList ignored;  // "unit <index>: key, key" of what it does not read back
     for (int i = 0; i < units.size(); ++i) {
         const QJsonObject unitObj = units.at(i).toObject();
         const QString type = unitObj.value(QStringLiteral("type")).toString();
@@ -76,6 +78,10 @@ QJsonObject UserFlowFile::create_UserFrame_UserFlow(FlowFrameworkBuilder& builde
         if (index != i || type != QLatin1String("FlowUnit_Standard_Detect"))
             continue;
 
+        built << QString::number(i);
+        const QStringList notRead = FlowUnit_Standard_Detect::ignoredJsonKeys(unitObj);
+        if (!notRead.isEmpty())
+            ignored << QStringLiteral("unit %1: %2").arg(i).arg(notRead.join(QStringLiteral(", ")));
         auto* unit = new FlowUnit_Standard_Detect(group);
         group->append_FlowUnit(unit);
         // The operator wrote one name: it reads the same in either language.
@@ -98,6 +104,19 @@ QJsonObject UserFlowFile::create_UserFrame_UserFlow(FlowFrameworkBuilder& builde
         if (FlowPart_Base* part =
                 unit->Instance_Structure_FromJson(unitObj.value(QStringLiteral("part_detect")).toObject()))
             unit->addptr_2_part_detect(part);  // refuses and releases a non-detect part
+    }
+
+    // The file's units run without after-detect parts: say so once per load,
+    // with whatever the file holds that is not read back.
+    if (!built.isEmpty()) {
+        QString line = QStringLiteral("<create_UserFrame_UserFlow>: %1 built from %2 without after-detect parts "
+                                      "(no NG stop, no OK/NG outputs)")
+                           .arg(built.size() == 1 ? QStringLiteral("unit %1").arg(built.first())
+                                                  : QStringLiteral("units %1").arg(built.join(QStringLiteral(", "))))
+                           .arg(path());
+        if (!ignored.isEmpty())
+            line += QStringLiteral("; written but not read back: ") + ignored.join(QStringLiteral("; "));
+        qCWarning(level_1).noquote() << line;
     }
 
     builder.chk_Frameworks(list, build);

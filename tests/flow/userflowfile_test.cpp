@@ -4,6 +4,7 @@
 #include "flow/flowframeworkbuilder.h"
 #include "flow/userflowfile.h"
 #include "flowlayouttestbench.h"
+#include "support/logcapture.h"
 #include "support/scratchdir.h"
 
 #include <QJsonArray>
@@ -84,6 +85,36 @@ TEST(UserFlowFile, WhichUnitsAreBuilt)
             EXPECT_TRUE(u->get_part_after().isEmpty());
             EXPECT_EQ(u->get_user_describe().text("zh-CN"), row.units[i]);
         }
+    }
+}
+
+// A saved flow loses its after-detect parts (no NG stop, no OK/NG outputs)
+// and its "enable": the load says so, once, where the log files see it.
+TEST(UserFlowFile, TheLoadSaysOnceWhatItDoesNotReadBack)
+{
+    QJsonObject full = unitObj(0, "A");
+    full.insert("enable", false);
+    full.insert("part_after", QJsonArray{QJsonObject{{"type", "FlowPart_AftDect_NGStop"}, {"name", "stop"}}});
+    struct Row {
+        const char* name;
+        QJsonArray units;
+        QStringList said;  // parts of the one line; empty: no line
+    };
+    const std::vector<Row> rows = {
+        {"after parts and enable", {full, unitObj(1, "B")},
+         {"units 0, 1 built from", "without after-detect parts", "unit 0: enable, part_after"}},
+        {"plain units", {unitObj(0, "A")}, {"unit 0 built from", "without after-detect parts"}},
+        {"nothing built", {unitObj(3, "A")}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FileBench bench;
+        bench.writeFile(doc(QJsonObject{{"units", row.units}}));
+        testsupport::LogCapture log;
+        bench.manager->create_Frameworks(-1, true);
+        EXPECT_EQ(log.count("without after-detect parts"), row.said.isEmpty() ? 0 : 1);
+        for (const QString& part : row.said)
+            EXPECT_TRUE(log.reachesLogFiles(part)) << part.toStdString() << "\n" << log.lines().join('\n').toStdString();
     }
 }
 

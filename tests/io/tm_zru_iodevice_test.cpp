@@ -82,6 +82,8 @@ const ProtocolCase kProtocolCases[] = {
      ""},
     {"HeartbeatForTheModuleOnASubCamera", Role::Sub, true, kModule, 10411, "<S;3;IOM-SIM;10000000;00000000>",
      "discard", "", ""},
+    {"HeartbeatForTheGroupsMainCameraOnASubCamera", Role::Sub, true, kModule, 10411,
+     "<S;3;CAMSUB1;10000000;00000000>", "ignore", "<C;3;CAMSELF>", "127.0.0.2:10411"},
     {"HeartbeatForThisSubCamera", Role::Sub, true, kModule, 10411, "<S;3;CAMSELF;10000000;00000000>", "ignore",
      "<C;3;CAMSELF>", "127.0.0.2:10411"},
     {"HeartbeatWithFourFieldsIsAnswered", Role::Main, true, kModule, 10411, "<S;3;IOM-SIM;10000000>", "ignore",

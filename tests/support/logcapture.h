@@ -41,6 +41,17 @@ public:
             n += m.contains(text) ? 1 : 0;
         return n;
     }
+    // Whether a message containing `text` reaches the running program's log
+    // files: start-up lets only the "level_1" category through (debug never).
+    bool reachesLogFiles(const QString& text) const
+    {
+        QMutexLocker lock(&mutex());
+        for (const Entry& e : store()) {
+            if (e.first != QtDebugMsg && e.category == QLatin1String("level_1") && e.second.contains(text))
+                return true;
+        }
+        return false;
+    }
     // Whether a warning contains `text`.
     bool anyContains(const QString& text) const
     {
@@ -57,7 +68,11 @@ public:
     }
 
 private:
-    using Entry = QPair<QtMsgType, QString>;
+    struct Entry {
+        QtMsgType first;  // the type
+        QString second;   // the text
+        QString category;
+    };
     static QMutex& mutex()
     {
         static QMutex m;
@@ -68,10 +83,10 @@ private:
         static QVector<Entry> s;
         return s;
     }
-    static void handler(QtMsgType type, const QMessageLogContext&, const QString& msg)
+    static void handler(QtMsgType type, const QMessageLogContext& context, const QString& msg)
     {
         QMutexLocker lock(&mutex());
-        store().append({type, msg});
+        store().append({type, msg, QString::fromLatin1(context.category ? context.category : "")});
     }
     QStringList collect(bool warningsOnly) const
     {
