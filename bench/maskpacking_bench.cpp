@@ -3,8 +3,8 @@
 // run, with the floor of one library pass over the same pixels:
 //
 //   ours       MatMask01Compress2Bytes
-//   reference  a plain loop: output sized once, then one pixel at a time,
-//              its bit ORed into its byte
+//   reference  a plain loop: output sized once, one pixel at a time into a
+//              byte, each full byte stored
 //   floor      cv::countNonZero over the same mask (reads every pixel once)
 //
 // Masks: a result mask of a whole 1920 x 1080 frame (mostly clear, a few

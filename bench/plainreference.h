@@ -4,7 +4,8 @@
 // time goes:
 //   plainPack         mask packing, eight pixels to a byte (least significant
 //                     bit first, rows not padded): one pass, one pixel at a
-//                     time, into an output sized once;
+//                     time into a byte, each full byte stored into an output
+//                     sized once;
 //   PyramidLocator    the location search coarse to fine: the pattern and the
 //                     search window halved with pyrDown to the same depth as
 //                     the camera's search (down to a pattern whose smaller
@@ -30,14 +31,23 @@ namespace plainref {
 inline QByteArray plainPack(const cv::Mat& mask)
 {
     const int64_t pixels = int64_t(mask.rows) * mask.cols;
-    QByteArray out(int((pixels + 7) / 8), '\0');
-    char* bytes = out.data();
-    int64_t k = 0;
+    QByteArray out(int((pixels + 7) / 8), Qt::Uninitialized);
+    char* next = out.data();
+    unsigned byte = 0;
+    int bit = 0;
     for (int r = 0; r < mask.rows; ++r) {
         const uchar* row = mask.ptr(r);
-        for (int c = 0; c < mask.cols; ++c, ++k)
-            bytes[k >> 3] = char(bytes[k >> 3] | ((row[c] != 0) << (k & 7)));
+        for (int c = 0; c < mask.cols; ++c) {
+            byte |= unsigned(row[c] != 0) << bit;
+            if (++bit == 8) {
+                *next++ = char(byte);
+                byte = 0;
+                bit = 0;
+            }
+        }
     }
+    if (bit != 0)
+        *next = char(byte);
     return out;
 }
 
