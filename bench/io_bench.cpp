@@ -345,6 +345,8 @@ int main(int argc, char** argv)
         std::printf("output path (median) %.1f us against 2 x bare round trip + bare timer = %.1f us: %s (ratio %.2f)\n",
                     out.medianUs, budget, out.medianUs <= budget ? "within" : "ABOVE", out.medianUs / budget);
     }
+    // The line of the last frame is written just after the frame left.
+    spinUntil([&] { return bench.outputLinesLogged() >= g_outputRequests; }, 1000);
     std::printf("\"[IO_OUTPUT]\" lines in the log files: %d for %d output requests\n", bench.outputLinesLogged(),
                 g_outputRequests);
     g_bench = nullptr;
