@@ -1,24 +1,29 @@
-// One detection step as the camera program runs it, beside the least work
-// plain OpenCV needs for the same regions, in the same run, on one core.
+// One detection step as the camera program runs it, beside the same work in
+// plain OpenCV, in the same run, on one core.
 //
 //   ours       the hub's frame copy from the capture buffer into the image
 //              store, the NV12 conversion, the sequencer's run of a step of 8
 //              regions (1 location first, 2 flaw, 3 spot, 2 ignore) with the
 //              verdict, the result mask and its scope, and the packed mask
 //   reference  the same frame copy and grey conversion, then per region:
-//                location  matchTemplate over the search window, best place
+//                location  the coarse-to-fine search of plainreference.h
+//                          (pyrDown and matchTemplate at every level, the
+//                          same depth, candidates and windows as ours), and
+//                          the frame moved back when the place is off
 //                flaw      absdiff to the template, threshold, opening, ignore
 //                          mask, outer contours, area
 //                spot      inRange, shape and ignore mask, outer contours, area
 //                ignore    nothing per frame (drawn once at preparation)
-//              the marks ORed into a frame-size result mask, the verdict
-//              (the reference does not pack the mask: OpenCV has no packer)
+//              the marks ORed into a frame-size result mask, the verdict, and
+//              the result mask packed by a plain loop
 //
 // The frame is a generated moulded surface with one small defect in a flaw
 // region, delivered as 1920 x 1080 NV12 in the shared capture buffer; the
 // step's master template is the clean surface. Each side is warmed up, then
-// timed iteration by iteration; the table gives the median and the 99th
-// percentile, and the last lines the ratio ours / reference.
+// timed iteration by iteration, phase by phase (frame: copy and conversion;
+// detectors: the regions and the verdict; packing). The table gives the
+// median and the 99th percentile of the whole step and the median of each
+// phase, and the ratios ours / reference.
 #include "inspection/camera.h"
 #include "inspection/cameraimage.h"
 #include "inspection/camerastoreservices.h"
@@ -29,6 +34,7 @@
 #include "inspection/pluginsmanager.h"
 #include "platform/media/aiqcontrol.h"
 #include "platform/media/capturebuffer.h"
+#include "plainreference.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -62,6 +68,7 @@ constexpr int kWarmUp = 10;
 constexpr int kIterations = 200;
 constexpr int kSearchMargin = 30;  // "h_mostskewing"
 constexpr int kFlawTolerance = 22;  // what sensitivity 45 allows
+constexpr double kFoundScore = 0.45;  // what least match 10 asks of the location
 
 struct Region {
     const char* detector;
@@ -187,31 +194,54 @@ struct Rig {
 
 Rig* gRig = nullptr;
 
+// The phases of one step, in order.
+enum Phase { kFramePhase, kDetectorsPhase, kPackingPhase, kPhases };
+const char* const kPhaseNames[kPhases] = {"frame copy and conversion", "detectors and verdict", "mask packing"};
+
 struct Figures {
     double median = 0.0;
     double p99 = 0.0;
+    double phaseMedian[kPhases] = {};
 };
 Figures gOurs;
 Figures gReference;
 
-// Runs `once` kWarmUp times untimed, then once per benchmark iteration,
-// timing each; reports the median and the 99th percentile (milliseconds).
+using Clock = std::chrono::steady_clock;
+
+double medianOf(std::vector<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+// Runs `once` kWarmUp times untimed, then once per benchmark iteration.
+// `once` stamps the end of each phase in the array it is given; reports the
+// median and the 99th percentile of the whole and the median of each phase
+// (milliseconds).
 template <typename Fn>
 void timed(benchmark::State& state, Figures& figures, Fn once)
 {
+    Clock::time_point ends[kPhases];
     for (int i = 0; i < kWarmUp; ++i)
-        once();
+        once(ends);
     std::vector<double> samples;
+    std::vector<double> phases[kPhases];
     samples.reserve(kIterations);
     for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        once();
-        const auto end = std::chrono::steady_clock::now();
-        samples.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+        const auto start = Clock::now();
+        once(ends);
+        auto from = start;
+        for (int p = 0; p < kPhases; ++p) {
+            phases[p].push_back(std::chrono::duration<double, std::milli>(ends[p] - from).count());
+            from = ends[p];
+        }
+        samples.push_back(std::chrono::duration<double, std::milli>(ends[kPhases - 1] - start).count());
     }
+    figures.median = medianOf(samples);
     std::sort(samples.begin(), samples.end());
-    figures.median = samples[samples.size() / 2];
     figures.p99 = samples[std::min(samples.size() - 1, size_t(double(samples.size()) * 0.99))];
+    for (int p = 0; p < kPhases; ++p)
+        figures.phaseMedian[p] = medianOf(phases[p]);
     state.counters["median_ms"] = figures.median;
     state.counters["p99_ms"] = figures.p99;
 }
@@ -221,16 +251,19 @@ void detectionStep(benchmark::State& state)
     Camera& camera = *gRig->camera;
     CameraImage& image = *camera.cameraImage();
     bool verdict = true;
-    timed(state, gOurs, [&] {
+    timed(state, gOurs, [&](Clock::time_point* ends) {
         {
             QMutexLocker lock(&gRig->frameMutex);
             std::memcpy(image.rawBuffer(), gImageThread, size_t(image.getImageDataLen()));
         }
         image.updateImageData();
+        ends[kFramePhase] = Clock::now();
         camera.cameraRecong()->Run(kStep);
         verdict = camera.getResult();
+        ends[kDetectorsPhase] = Clock::now();
         const QByteArray packed = MatMask01Compress2Bytes(camera.cameraSingleton()->getResultMask());
         benchmark::DoNotOptimize(packed.constData());
+        ends[kPackingPhase] = Clock::now();
     });
     state.counters["ok"] = verdict ? 1 : 0;
 }
@@ -256,29 +289,33 @@ void referencePipelines(benchmark::State& state)
             counted(r.rect).setTo(0);
     const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3));
     const cv::Rect frame(cv::Point(0, 0), kFrame);
-    cv::Mat scores;
+    // Prepared once, as the location region's model is.
+    std::vector<plainref::PyramidLocator> locators;
+    for (const Region& r : regions())
+        if (std::strcmp(r.detector, "location") == 0)
+            locators.emplace_back(gRig->templ(r.rect));
     cv::Mat marks;
     std::vector<std::vector<cv::Point>> contours;
     bool verdict = true;
 
-    timed(state, gReference, [&] {
+    timed(state, gReference, [&](Clock::time_point* ends) {
         {
             QMutexLocker lock(&gRig->frameMutex);
             std::memcpy(raw.data(), gImageThread, raw.size());
         }
         cv::cvtColor(cv::Mat(kFrame.height * 3 / 2, kFrame.width, CV_8UC1, raw.data()), grey,
                      cv::COLOR_YUV2GRAY_420);
+        ends[kFramePhase] = Clock::now();
         result.setTo(0);
         verdict = true;
+        size_t located = 0;
         for (const Region& r : regions()) {
             if (std::strcmp(r.detector, "location") == 0) {
                 const cv::Rect window = (r.rect - cv::Point(kSearchMargin, kSearchMargin) +
                                          cv::Size(2 * kSearchMargin, 2 * kSearchMargin)) & frame;
-                cv::matchTemplate(grey(window), gRig->templ(r.rect), scores, cv::TM_CCOEFF_NORMED);
-                double best = 0.0;
                 cv::Point at;
-                cv::minMaxLoc(scores, nullptr, &best, nullptr, &at);
-                benchmark::DoNotOptimize(at);
+                if (locators[located++].find(grey(window), at) >= kFoundScore)
+                    plainref::shiftFrame(grey, r.rect.tl() - (window.tl() + at));
             } else if (std::strcmp(r.detector, "flaw") == 0) {
                 cv::absdiff(grey(r.rect), gRig->templ(r.rect), marks);
                 cv::threshold(marks, marks, kFlawTolerance, 255, cv::THRESH_BINARY);
@@ -298,6 +335,10 @@ void referencePipelines(benchmark::State& state)
                 verdict = verdict && area >= r.params.at(0).toInt() && area <= r.params.at(1).toInt();
             }
         }
+        ends[kDetectorsPhase] = Clock::now();
+        const QByteArray packed = plainref::plainPack(result);
+        benchmark::DoNotOptimize(packed.constData());
+        ends[kPackingPhase] = Clock::now();
     });
     state.counters["ok"] = verdict ? 1 : 0;
 }
@@ -338,6 +379,10 @@ int main(int argc, char** argv)
         std::printf("%-12s %12.2f %12.2f\n", "reference", gReference.median, gReference.p99);
         std::printf("ratio ours / reference: median %.2f, p99 %.2f (aim 1.5)\n", gOurs.median / gReference.median,
                     gOurs.p99 / gReference.p99);
+        std::printf("\n%-28s %12s %14s %8s\n", "phase (medians)", "ours ms", "reference ms", "ratio");
+        for (int p = 0; p < kPhases; ++p)
+            std::printf("%-28s %12.3f %14.3f %8.2f\n", kPhaseNames[p], gOurs.phaseMedian[p],
+                        gReference.phaseMedian[p], gOurs.phaseMedian[p] / gReference.phaseMedian[p]);
     }
     gRig = nullptr;
     rig.camera.reset();

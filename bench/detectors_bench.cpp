@@ -6,7 +6,10 @@
 //                                            outer contours, area
 //   ignore    IgnoreDetect::preprocessor     OR of the shape into the ignore mask
 //             (its per-frame execute does nothing)
-//   location  LocationDetect::execute        matchTemplate over the search area, best place
+//   location  LocationDetect::execute        the coarse-to-fine search of plainreference.h
+//                                            (pyrDown and matchTemplate at every level, the
+//                                            same depth, candidates and windows as ours),
+//                                            then the frame moved back by the offset found
 //             with a 64-pixel search margin, and once with the factory margin (8000:
 //             the whole frame) and the half-frame region the sequencer makes
 // The location frame is the template moved by (7, -5), so our detector also
@@ -19,6 +22,7 @@
 #include "inspection/processorinterface.h"
 #include "inspection/roicameraaccess.h"
 #include "inspection/roiinterface.h"
+#include "plainreference.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -42,6 +46,7 @@ const cv::Size kFrame(1920, 1080);
 const cv::Size kRegionSize(160, 120);
 constexpr int kSearchMargin = 64;
 constexpr int kFactoryMargin = 8000;
+constexpr double kFoundScore = 0.45;  // what least match 10 asks of the location
 const cv::Point kLocationMove(7, -5);
 const int kRegionCounts[] = {1, 8, 32};
 
@@ -341,17 +346,18 @@ void locationReferenceRun(benchmark::State& state, const std::vector<cv::Rect>& 
     const cv::Mat templ = surface();
     const cv::Mat pristine = locationFrame();
     cv::Mat run = pristine.clone();
-    cv::Mat scores;
+    std::vector<plainref::PyramidLocator> locators;
+    for (const cv::Rect& r : rects)
+        locators.emplace_back(templ(r));
     for (auto _ : state) {
         state.PauseTiming();
         pristine.copyTo(run);
         state.ResumeTiming();
-        for (const cv::Rect& r : rects) {
-            cv::matchTemplate(run(searchArea(r, margin)), templ(r), scores, cv::TM_CCOEFF_NORMED);
-            double best = 0.0;
+        for (size_t i = 0; i < rects.size(); ++i) {
+            const cv::Rect search = searchArea(rects[i], margin);
             cv::Point at;
-            cv::minMaxLoc(scores, nullptr, &best, nullptr, &at);
-            benchmark::DoNotOptimize(at);
+            if (locators[i].find(run(search), at) >= kFoundScore)
+                plainref::shiftFrame(run, rects[i].tl() - (search.tl() + at));
         }
     }
 }

@@ -1,16 +1,27 @@
 #include "io/frameio_reactor.h"
 
+#include "foundation/logmanager.h"
 #include "platform/system/monotonicclock.h"
 
+#include <QDebug>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
 #endif
 
 namespace {
 // A stamp that was never taken.
 constexpr qint64 kNever = std::numeric_limits<qint64>::min();
+
+// The output window.
+constexpr long kFlushWindowNs = 1000000;
 
 bool stampYounger(qint64 stamp, int limitMs)
 {
@@ -24,6 +35,12 @@ FrameIO_Reactor::FrameIO_Reactor() : alived_lasttime(kNever), cnted_lasttime(kNe
     timer_flush->setSingleShot(true);
     timer_flush->setTimerType(Qt::PreciseTimer);
     connect(timer_flush, &QTimer::timeout, this, [this] { on_HasOutput(); });
+#ifdef Q_OS_LINUX
+    flush_fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (flush_fd < 0)
+        qCWarning(level_1) << "[IO] no kernel timer for the output window (" << std::strerror(errno)
+                           << "): output requests are posted to the transport thread";
+#endif
 
     timer_alived = new QTimer(this);
     timer_alived->setInterval(200);
@@ -48,6 +65,7 @@ FrameIO_Reactor::FrameIO_Reactor() : alived_lasttime(kNever), cnted_lasttime(kNe
             prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 #endif
             timer_alived->start();
+            watchFlushWindow();
         },
         Qt::QueuedConnection);
 }
@@ -55,6 +73,10 @@ FrameIO_Reactor::FrameIO_Reactor() : alived_lasttime(kNever), cnted_lasttime(kNe
 FrameIO_Reactor::~FrameIO_Reactor()
 {
     shutdownThread();
+#ifdef Q_OS_LINUX
+    if (flush_fd >= 0)
+        ::close(flush_fd);
+#endif
 }
 
 void FrameIO_Reactor::shutdownThread()
@@ -65,10 +87,19 @@ void FrameIO_Reactor::shutdownThread()
         // Cannot wait for the own thread; the owner must destroy the
         // transport from elsewhere. Stop what can be stopped.
         stopTimersHere();
+        delete flush_notifier;
+        flush_notifier = nullptr;
         reactor_thread.quit();
         return;
     }
-    QMetaObject::invokeMethod(this, [this] { stopTimersHere(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            stopTimersHere();
+            delete flush_notifier;  // in the thread it watches from
+            flush_notifier = nullptr;
+        },
+        Qt::BlockingQueuedConnection);
     reactor_thread.quit();
     reactor_thread.wait();
 }
@@ -78,6 +109,40 @@ void FrameIO_Reactor::stopTimersHere()
     timer_alived->stop();
     timer_cnted->stop();
     timer_flush->stop();
+    armFlushWindow(0);
+}
+
+void FrameIO_Reactor::watchFlushWindow()
+{
+    if (flush_fd < 0)
+        return;
+    flush_notifier = new QSocketNotifier(flush_fd, QSocketNotifier::Read, this);
+    connect(flush_notifier, &QSocketNotifier::activated, this, [this] { flushWindowClosed(); });
+}
+
+void FrameIO_Reactor::flushWindowClosed()
+{
+#ifdef Q_OS_LINUX
+    // A window reopened after it expired reads nothing here (re-arming clears
+    // the expiry): its flush comes when the new window closes.
+    uint64_t expirations = 0;
+    if (::read(flush_fd, &expirations, sizeof expirations) == ssize_t(sizeof expirations) && expirations > 0)
+        on_HasOutput();
+#endif
+}
+
+bool FrameIO_Reactor::armFlushWindow(long ns)
+{
+#ifdef Q_OS_LINUX
+    if (flush_fd < 0)
+        return false;
+    itimerspec window{};
+    window.it_value.tv_nsec = ns;
+    return timerfd_settime(flush_fd, 0, &window, nullptr) == 0;
+#else
+    Q_UNUSED(ns);
+    return false;
+#endif
 }
 
 void FrameIO_Reactor::update_TimerCnted_LastTime()
@@ -111,6 +176,8 @@ void FrameIO_Reactor::HasOutput(int mode)
 
 bool FrameIO_Reactor::start_Timer_FlushIO_Output()
 {
+    if (armFlushWindow(kFlushWindowNs))
+        return inOwnThread();
     if (inOwnThread()) {
         timer_flush->start(1);
         return true;

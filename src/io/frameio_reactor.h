@@ -11,7 +11,13 @@
 //
 // Liveness ages are taken on the monotonic clock, so a step of the wall clock
 // or the wrap of the 10 ms tick never makes a silent peer look alive.
+//
+// The 1 ms output window opens at the request itself, in the caller's thread
+// (a kernel timer armed there); the transport thread only wakes when it
+// closes. Where that timer cannot be made, the request is posted to the
+// transport thread, which opens the window on arrival.
 #include <QObject>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 
@@ -51,8 +57,9 @@ public slots:
     // Stops the timers. From another thread it waits until they are stopped in
     // the transport thread and returns false; in the transport thread, true.
     virtual bool Stop();
-    // (Re)starts the 1 ms flush timer: true in the transport thread; from any
-    // other thread the call is posted there and the answer is false.
+    // (Re)starts the 1 ms output window from now; the flush runs in the
+    // transport thread when it closes. True when called in the transport
+    // thread, false from any other.
     bool start_Timer_FlushIO_Output();
 
 signals:
@@ -76,9 +83,16 @@ protected:
 private:
     void checkContact();
     void stopTimersHere();
+    // Transport thread: watch the window's kernel timer, and flush when it expires.
+    void watchFlushWindow();
+    void flushWindowClosed();
+    // Any thread: (re)arms the window's kernel timer to `ns` from now (0 disarms).
+    bool armFlushWindow(long ns);
 
     QThread reactor_thread;
-    QTimer* timer_flush = nullptr;
+    QTimer* timer_flush = nullptr;  // the window where no kernel timer could be made
+    int flush_fd = -1;              // the window's kernel timer (timerfd), or -1
+    QSocketNotifier* flush_notifier = nullptr;
     std::atomic<int> cnted{0};
     QTimer* timer_alived = nullptr;
     QTimer* timer_cnted = nullptr;

@@ -543,9 +543,12 @@ bool TM_ZRU_IODevice::do_snd_c2s06_OutputIO()
         return false;
     const int bits = ioworkinfo::outputBits();
     const int previous = g_previousOutputBits.exchange(bits);
-    qCInfo(level_1).noquote() << "[IO_OUTPUT]" << ChgIO_Int2ASCII(previous) << "->" << ChgIO_Int2ASCII(bits);
     const Skt_Session dst{ioworkinfo::deviceInfo().io_address, kPortModule};
-    return sendUdpMessage_Timely(dst, outputFrame(ioworkinfo::ownDeviceId(), bits));
+    // The frame leaves first: writing the line to the log files must not
+    // delay the outputs.
+    const bool sent = sendUdpMessage_Timely(dst, outputFrame(ioworkinfo::ownDeviceId(), bits));
+    qCInfo(level_1).noquote() << "[IO_OUTPUT]" << ChgIO_Int2ASCII(previous) << "->" << ChgIO_Int2ASCII(bits);
+    return sent;
 }
 
 void TM_ZRU_IODevice::on_HasOutput()

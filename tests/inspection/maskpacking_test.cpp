@@ -92,3 +92,68 @@ TEST(MaskPacking, RefusesMasksOfOtherTypes)
     EXPECT_TRUE(MatMask01Compress2Bytes(cv::Mat(4, 4, CV_8UC3, cv::Scalar::all(255))).isEmpty());
     EXPECT_TRUE(MatMask01Compress2Bytes(cv::Mat(4, 4, CV_16UC1, cv::Scalar(1))).isEmpty());
 }
+
+namespace {
+
+// The packing written out pixel by pixel: a bit counter and an accumulator,
+// one byte appended whenever eight pixels are in.
+QByteArray packedPixelByPixel(const cv::Mat& mask)
+{
+    QByteArray out;
+    int bit = 0;
+    unsigned accumulator = 0;
+    for (int r = 0; r < mask.rows; ++r) {
+        for (int c = 0; c < mask.cols; ++c) {
+            if (mask.at<uchar>(r, c) != 0)
+                accumulator |= 1u << bit;
+            if (++bit == 8) {
+                out.append(char(accumulator));
+                accumulator = 0;
+                bit = 0;
+            }
+        }
+    }
+    if (bit != 0)
+        out.append(char(accumulator));
+    return out;
+}
+
+}  // namespace
+
+TEST(MaskPacking, RandomMasksOfOddSizesPackAsPixelByPixel)
+{
+    // Values: zero, the smallest and largest marks, and both sides of the
+    // sign bit; views start at odd columns of a larger mask so that their
+    // rows are neither aligned nor back to back.
+    struct RandomCase {
+        int rows;
+        int cols;
+        bool view;
+    };
+    const std::vector<RandomCase> cases = {
+        {1, 1, false},     {1, 7, false},      {1, 15, false},     {1, 17, false},   {1, 31, false},
+        {1, 33, false},    {3, 5, false},      {7, 13, false},     {17, 33, true},   {5, 47, true},
+        {63, 65, false},   {101, 97, true},    {11, 1, true},      {9, 31, true},    {451, 701, true},
+        {1079, 1921, false}, {1080, 1920, false}, {1077, 1913, true},
+    };
+    const std::vector<uchar> marks = {1, 127, 128, 129, 254, 255};
+    cv::RNG rng(20261210);
+    for (const RandomCase& c : cases) {
+        for (double marked : {0.0, 0.03, 0.5, 0.97, 1.0}) {
+            const cv::Size size(c.cols + 13, c.rows + 6);
+            cv::Mat which(size, CV_8UC1);
+            rng.fill(which, cv::RNG::UNIFORM, 0, int(marks.size()));
+            cv::Mat big(size, CV_8UC1);
+            for (size_t i = 0; i < marks.size(); ++i)
+                big.setTo(marks[i], which == int(i));
+            cv::Mat chance(size, CV_32FC1);
+            rng.fill(chance, cv::RNG::UNIFORM, 0.0, 1.0);
+            big.setTo(0, chance >= marked);
+            const cv::Mat mask =
+                c.view ? big(cv::Rect(5, 3, c.cols, c.rows)) : big(cv::Rect(0, 0, c.cols, c.rows)).clone();
+            ASSERT_EQ(mask.isContinuous(), !c.view || c.rows == 1);
+            ASSERT_EQ(MatMask01Compress2Bytes(mask).toHex(), packedPixelByPixel(mask).toHex())
+                << c.rows << "x" << c.cols << (c.view ? " view" : "") << ", " << marked << " marked";
+        }
+    }
+}

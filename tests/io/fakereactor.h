@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 
 class FakeReactor : public FrameIO_Reactor {
@@ -16,6 +17,7 @@ public:
 
     void on_HasOutput() override
     {
+        flushAt.store(std::chrono::steady_clock::now().time_since_epoch().count());
         flushes.fetch_add(1);
         flushThread.store(QThread::currentThread());
     }
@@ -40,6 +42,7 @@ public:
     }
 
     std::atomic<int> flushes{0};
+    std::atomic<std::chrono::steady_clock::rep> flushAt{0};  // steady-clock time of the last flush
     std::atomic<QThread*> flushThread{nullptr};
     std::atomic<bool> started{false};
 };

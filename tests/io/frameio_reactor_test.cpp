@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 namespace {
 
 using platform::MonotonicClock;
@@ -80,6 +82,35 @@ TEST(FrameIO_Reactor, ARequestFromAnotherThreadIsPostedToTheTransport)
     EXPECT_FALSE(r.start_Timer_FlushIO_Output());  // posted
     ASSERT_TRUE(waitFor([&] { return r.flushes.load() == 1; }));
     EXPECT_EQ(r.flushThread.load(), r.reactorThread());
+}
+
+TEST(FrameIO_Reactor, RequestsFromAnotherThreadWithinAWindowGiveOneFlushAWindowAfterTheLast)
+{
+    using Clock = std::chrono::steady_clock;
+    FakeReactor r;
+    // The three requests must fall within 1 ms of each other; a machine that
+    // stalls this thread in between gets another try.
+    bool tried = false;
+    for (int attempt = 0; attempt < 5 && !tried; ++attempt) {
+        const int before = r.flushes.load();
+        const Clock::time_point first = Clock::now();
+        r.HasOutput(1);
+        r.HasOutput(1);
+        const Clock::time_point beforeLast = Clock::now();
+        r.HasOutput(1);
+        const Clock::time_point last = Clock::now();
+        ASSERT_TRUE(waitFor([&] { return r.flushes.load() > before; }));
+        const bool second = waitFor([&] { return r.flushes.load() > before + 1; }, 50);
+        if (last - first >= std::chrono::milliseconds(1))
+            continue;
+        tried = true;
+        EXPECT_FALSE(second);
+        EXPECT_EQ(r.flushes.load(), before + 1);
+        EXPECT_EQ(r.flushThread.load(), r.reactorThread());
+        // Not before the window opened by the last request has closed.
+        EXPECT_GE(Clock::duration(r.flushAt.load()), beforeLast.time_since_epoch() + std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(tried) << "no three requests within 1 ms in five tries";
 }
 
 TEST(FrameIO_Reactor, FlushModesZeroNowOneLaterOthersNothing)

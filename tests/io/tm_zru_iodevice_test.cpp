@@ -267,9 +267,13 @@ TEST(LinkEffects, OnlyTheMainCameraSendsOutputFrames)
         SKIP_WITHOUT_NETWORK(b);
         b.camera->mgr->update_working_info([](ZRC_WorkInfos& w) { w.output_bits = 0b1001; });
         b.sniffer->settle();
+        testsupport::LogCapture log;
         bool sent = false;
         QMetaObject::invokeMethod(b.link, [&] { sent = b.link->do_snd_c2s06_OutputIO(); }, Qt::BlockingQueuedConnection);
         const QList<UdpSniffer::Packet> frames = UdpSniffer::starting(b.sniffer->settle(), "<C;6;");
+        // A frame sent is logged, with the outputs it sets.
+        const int logged = log.count(QStringLiteral("[IO_OUTPUT]"));
+        EXPECT_EQ(logged > 0 && log.count(QStringLiteral("-> 10010000")) == logged, role == Role::Main);
         if (role == Role::Main) {
             EXPECT_TRUE(sent);
             ASSERT_EQ(frames.size(), 1);
