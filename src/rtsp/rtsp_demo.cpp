@@ -80,6 +80,7 @@ struct rtsp_client_connection {
     rtsp_demo* demo;
     rtsp_session* session;
     bool broken;                   // a send failed for good: deleted at the end of the pass
+    bool more_to_read;             // messages may wait in the buffer or the socket beyond this pass's share
     int pfd_tcp;                   // index in this pass's poll set, or -1
     // Bytes already promised to the TCP stream (the rest of a partly sent
     // frame, answers) that go out before anything new.
@@ -1111,7 +1112,9 @@ int rtsp_do_event(rtsp_demo_handle d)
         if (cc->pfd_tcp < 0)
             continue;  // accepted in this pass
         flush_out(cc);
-        if (!cc->broken && readable(d, cc->pfd_tcp)) {
+        if (!cc->broken && (readable(d, cc->pfd_tcp) || cc->more_to_read)) {
+            // At most a few messages per pass; what is left is read in the next pass.
+            cc->more_to_read = true;
             for (int i = 0; i < kMaxRequestsPerPass && !cc->broken; ++i) {
                 // Answers wait in the stream; a client that sends but does not read stops being read.
                 if (int(sizeof(cc->outbuf)) - (cc->outlen - cc->outoff) < kRequestBufferSize)
@@ -1119,8 +1122,10 @@ int rtsp_do_event(rtsp_demo_handle d)
                 rtsp_msg_s req;
                 rtsp_msg_init(&req);
                 const int r = rtsp_recv_msg(cc, &req);
-                if (r == 0)
+                if (r == 0) {
+                    cc->more_to_read = false;
                     break;
+                }
                 if (r < 0) {
                     cc->broken = true;
                     break;

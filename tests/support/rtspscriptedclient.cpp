@@ -20,6 +20,11 @@ bool expired(Clock::time_point deadline)
     return Clock::now() >= deadline;
 }
 
+int remainingMs(Clock::time_point deadline)
+{
+    return int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+}
+
 uint32_t be32(const std::string& b, size_t at)
 {
     return (uint32_t(uint8_t(b[at])) << 24) | (uint32_t(uint8_t(b[at + 1])) << 16) |
@@ -86,6 +91,8 @@ bool RtspScriptedClient::connectTo(uint16_t port, const char* address)
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_fd < 0)
         return false;
+    if (m_receiveBuffer > 0)
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &m_receiveBuffer, sizeof(m_receiveBuffer));
     sockaddr_in a = loopback(port, address);
     if (::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0)
         return false;
@@ -147,7 +154,7 @@ bool RtspScriptedClient::fill(int timeoutMs)
             m_closed = true;
             return false;
         }
-        if (expired(deadline))
+        if (timeoutMs <= 0 || expired(deadline))
             return false;
         m_pump();
         pollfd pfd{m_fd, POLLIN, 0};
@@ -210,9 +217,8 @@ std::optional<RtspReply> RtspScriptedClient::readReply(int timeoutMs)
             m_replies.erase(m_replies.begin());
             return r;
         }
-        if (expired(deadline) || m_closed)
+        if (m_closed || (!fill(remainingMs(deadline)) && expired(deadline)))
             return std::nullopt;
-        fill(int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()) + 1);
     }
 }
 
@@ -227,9 +233,8 @@ std::optional<InterleavedFrame> RtspScriptedClient::readInterleaved(int timeoutM
             m_frames.erase(m_frames.begin());
             return f;
         }
-        if (expired(deadline) || m_closed)
+        if (m_closed || (!fill(remainingMs(deadline)) && expired(deadline)))
             return std::nullopt;
-        fill(int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()) + 1);
     }
 }
 
@@ -239,7 +244,7 @@ bool RtspScriptedClient::waitClosed(int timeoutMs)
     while (!m_closed) {
         if (expired(deadline))
             return false;
-        fill(int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()) + 1);
+        fill(remainingMs(deadline));
         m_in.clear();
     }
     return true;
@@ -263,7 +268,9 @@ void RtspScriptedClient::closeConnection()
 
 void RtspScriptedClient::setReceiveBuffer(int bytes)
 {
-    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+    m_receiveBuffer = bytes;
+    if (m_fd >= 0)
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
 }
 
 uint16_t RtspScriptedClient::localPort() const

@@ -80,7 +80,8 @@ public:
     // Closes with a reset (RST) instead of a clean close.
     void resetConnection();
     void closeConnection();
-    // A receive buffer this small makes a stalled viewer stall quickly.
+    // A small receive buffer makes a stalled viewer stall quickly; set before
+    // connectTo it also keeps the TCP window small.
     void setReceiveBuffer(int bytes);
     int fd() const { return m_fd; }
     uint16_t localPort() const;
@@ -92,6 +93,7 @@ private:
 
     std::function<void()> m_pump;
     int m_fd = -1;
+    int m_receiveBuffer = 0;
     bool m_closed = false;
     std::string m_in;
     std::vector<InterleavedFrame> m_frames;
