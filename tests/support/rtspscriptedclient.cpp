@@ -281,11 +281,11 @@ uint16_t RtspScriptedClient::localPort() const
     return ntohs(a.sin_port);
 }
 
-RtpUdpReceiver::RtpUdpReceiver(std::function<void()> pump) : m_pump(std::move(pump))
+RtpUdpReceiver::RtpUdpReceiver(std::function<void()> pump, uint16_t firstPort) : m_pump(std::move(pump))
 {
     for (int attempt = 0; attempt < 50 && m_fd[0] < 0; ++attempt) {
         const int a = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        sockaddr_in addr = loopback(0);
+        sockaddr_in addr = loopback(firstPort ? uint16_t(firstPort + 2 * attempt) : 0);
         socklen_t len = sizeof(addr);
         if (::bind(a, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
             ::getsockname(a, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || (ntohs(addr.sin_port) & 1) ||

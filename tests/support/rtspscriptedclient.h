@@ -100,10 +100,11 @@ private:
     std::vector<RtspReply> m_replies;
 };
 
-// A viewer's RTP and RTCP UDP sockets on a free even/odd port pair of 127.0.0.1.
+// A viewer's RTP and RTCP UDP sockets on a free even/odd port pair of
+// 127.0.0.1: any, or the first free from `firstPort` (even) upwards.
 class RtpUdpReceiver {
 public:
-    explicit RtpUdpReceiver(std::function<void()> pump);
+    explicit RtpUdpReceiver(std::function<void()> pump, uint16_t firstPort = 0);
     ~RtpUdpReceiver();
     RtpUdpReceiver(const RtpUdpReceiver&) = delete;
     RtpUdpReceiver& operator=(const RtpUdpReceiver&) = delete;
