@@ -1033,6 +1033,7 @@ int rtsp_tx_video(rtsp_session_handle s, const uint8_t* frame, int len, uint64_t
     int used = 0;
     const uint8_t* p = frame;
     int left = len;
+    int unsent = 0;
     bool found = false;
     while (left > 0 && used < nslots) {
         int nalu_len = 0;
@@ -1056,15 +1057,25 @@ int rtsp_tx_video(rtsp_session_handle s, const uint8_t* frame, int len, uint64_t
             RTSP_ERR("rtp_enc_h264 ret = %d\n", n);
             return -1;
         }
+        int payload_sent = 0;
         for (int i = 0; i < n; ++i) {
             int* plen = nullptr;
             streamq_query(q, slots[used + i], nullptr, &plen);
             *plen = sizes[i];
+            payload_sent += sizes[i] - RTP_HEADER_SIZE - 2;
+        }
+        if (n == 0 || !(pkts[n - 1][1] & 0x80)) {
+            // Out of slots inside this unit: fragments carry its bytes after the NAL header.
+            const int start_code = nalu[2] == 1 ? 3 : 4;
+            unsent += nalu_len - start_code - 1 - payload_sent;
         }
         used += n;
         left -= int(nalu - p) + nalu_len;
         p = nalu + nalu_len;
     }
+    unsent += left;
+    if (found && unsent > 0)
+        RTSP_WARN("frame of %d bytes does not fit %d packets, %d bytes not sent\n", len, nslots, unsent);
     for (int i = 0; i < used; ++i)
         streamq_push(q);
 

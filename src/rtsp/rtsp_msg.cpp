@@ -542,7 +542,7 @@ int rtsp_msg_parse_from_array(rtsp_msg_s* msg, const void* data, int len)
         return length + 4;
     }
 
-    RTSP_DBG("\n%.*s\n", len, d);
+    RTSP_DBG("\n%.*s", len, d);
     const int frame_size = rtsp_msg_frame_size(d, len);
     if (frame_size <= 0)
         return frame_size;
@@ -743,7 +743,7 @@ int rtsp_msg_build_to_array(const rtsp_msg_s* msg, void* buf, int size)
             w.pos += body;
         }
     }
-    RTSP_DBG("\n%.*s\n", w.pos, out);
+    RTSP_DBG("\n%.*s", w.pos, out);
     return w.pos;
 }
 

@@ -139,6 +139,27 @@ TEST(RtspStream, RtpAndSenderReportsOverUdp)
     }
 }
 
+TEST(RtspStream, FrameBeyondThreeHundredPacketsIsCutWithAWarning)
+{
+    testsupport::RtspLogCapture log;
+    RtspServer s;
+    ASSERT_TRUE(s.ok());
+    RtspScriptedClient c(s.pumper());
+    ASSERT_TRUE(c.connectTo(s.port));
+    ASSERT_FALSE(rtsptest::playOverTcp(s, c).empty());
+    // 300 fragments carry 432,600 bytes of the unit; 1,000 more do not fit.
+    const int unit = 1 + 300 * 1442 + 1000;
+    s.sendFrame(rtsptest::nalUnit(1, unit));
+    EXPECT_TRUE(log.contains("frame of " + std::to_string(unit + 4) + " bytes does not fit 300 packets, 1000 bytes "
+                             "not sent",
+                             RTSP_LOG_WARN));
+    c.setReceiveBuffer(1 << 20);
+    const auto frames = drain(c);
+    ASSERT_EQ(frames.size(), 301u);  // the report and 300 whole packets
+    for (size_t i = 1; i < frames.size(); ++i)
+        ASSERT_EQ(RtpPacket::parse(frames[i].data)->size, 1456);
+}
+
 TEST(RtspStream, PlayStartsAtTheNewestPacket)
 {
     RtspServer s;
