@@ -13,7 +13,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <regex>
 #include <thread>
 
 namespace {
@@ -113,11 +112,8 @@ TEST(RtspStream, RtpAndSenderReportsOverUdp)
     ASSERT_TRUE(c.connectTo(s.port));
     testsupport::RtpUdpReceiver rx(s.pumper());
     ASSERT_TRUE(rx.ok());
-    const auto setup = rtsptest::playOverUdp(s, c, rx);
-    std::smatch m;
-    const std::string t = setup.header("Transport");
-    ASSERT_TRUE(std::regex_search(t, m, std::regex("server_port=([0-9]+)-")));
-    const uint16_t serverPort = uint16_t(std::stoi(m[1]));
+    const uint16_t serverPort = rtsptest::serverPort(rtsptest::playOverUdp(s, c, rx));
+    ASSERT_NE(serverPort, 0);
 
     s.sendFrame(rtsptest::keyFrame());
     uint16_t from = 0;
@@ -337,11 +333,8 @@ TEST(RtspStream, FiftyViewersDropMidStream)
         if (i % 2 == 0) {
             v.udp = std::make_unique<testsupport::RtpUdpReceiver>(s.pumper());
             ASSERT_TRUE(v.udp->ok());
-            const auto setup = rtsptest::playOverUdp(s, *v.rtsp, *v.udp);
-            std::smatch m;
-            const std::string t = setup.header("Transport");
-            ASSERT_TRUE(std::regex_search(t, m, std::regex("server_port=([0-9]+)-")));
-            v.serverPort = std::stoi(m[1]);
+            v.serverPort = rtsptest::serverPort(rtsptest::playOverUdp(s, *v.rtsp, *v.udp));
+            ASSERT_NE(v.serverPort, 0);
         } else {
             ASSERT_FALSE(rtsptest::playOverTcp(s, *v.rtsp).empty());
         }
@@ -422,11 +415,8 @@ TEST(RtspStream, UdpPortFollowsOnlyTheViewersOwnAddress)
     ASSERT_TRUE(c.connectTo(s.port));
     testsupport::RtpUdpReceiver rx(s.pumper());
     ASSERT_TRUE(rx.ok());
-    const auto setup = rtsptest::playOverUdp(s, c, rx);
-    std::smatch m;
-    const std::string t = setup.header("Transport");
-    ASSERT_TRUE(std::regex_search(t, m, std::regex("server_port=([0-9]+)-")));
-    const uint16_t serverPort = uint16_t(std::stoi(m[1]));
+    const uint16_t serverPort = rtsptest::serverPort(rtsptest::playOverUdp(s, c, rx));
+    ASSERT_NE(serverPort, 0);
 
     uint16_t strangerPort = 0;
     const int stranger = udpSocket("127.0.0.2", &strangerPort);

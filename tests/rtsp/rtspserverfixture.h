@@ -111,4 +111,12 @@ inline testsupport::RtspReply playOverUdp(RtspServer& s, testsupport::RtspScript
     return setup;
 }
 
+// The server's RTP port from a SETUP answer over UDP, or 0.
+inline uint16_t serverPort(const testsupport::RtspReply& setup)
+{
+    const std::string t = setup.header("Transport");
+    const size_t at = t.find("server_port=");
+    return at == std::string::npos ? 0 : uint16_t(std::stoi(t.substr(at + 12)));
+}
+
 }  // namespace rtsptest
