@@ -1,0 +1,151 @@
+// Real viewers: ffprobe and ffmpeg over UDP and TCP on loopback, against the
+// in-process server fed 20 frames a second of an encoded 1080p stream on its
+// own thread, as the encoder's output thread feeds it in the camera.
+#include "rtsp/rtsp_demo.h"
+#include "rtsp/rtsp_log.h"
+#include "support/h264testsource.h"
+#include "support/rtspscriptedclient.h"
+
+#include <QProcess>
+#include <QStringList>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace {
+
+std::mutex g_logMutex;
+std::set<std::thread::id> g_clientThreads;  // threads that logged a new viewer
+
+void recordThread(int level, const char* line)
+{
+    if (level <= RTSP_LOG_INFO && std::strstr(line, "new rtsp client")) {
+        std::lock_guard<std::mutex> lock(g_logMutex);
+        g_clientThreads.insert(std::this_thread::get_id());
+    }
+}
+
+// The server and the thread that feeds it, frame by frame at 20 fps.
+class StreamingServer {
+public:
+    StreamingServer()
+    {
+        for (int attempt = 0; attempt < 20 && !m_demo; ++attempt) {
+            port = testsupport::freeTcpPort();
+            m_demo = create_rtsp_demo(port);
+        }
+        m_session = rtsp_new_session(m_demo, "/live/main_stream");
+        rtsp_set_video(m_session, RTSP_CODEC_ID_VIDEO_H264, nullptr, 0);
+        rtsp_sync_video_ts(m_session, rtsp_get_reltime(), rtsp_get_ntptime());
+        m_thread = std::thread([this] { feed(); });
+    }
+    ~StreamingServer()
+    {
+        m_stop = true;
+        m_thread.join();
+        rtsp_del_demo(m_demo);
+    }
+    bool ok() const { return m_demo && m_session; }
+    std::thread::id feederThread() const { return m_thread.get_id(); }
+    QString url() const { return QStringLiteral("rtsp://127.0.0.1:%1/live/main_stream").arg(port); }
+
+    uint16_t port = 0;
+
+private:
+    void feed()
+    {
+        const auto& stream = testsupport::h264TestStream(3);
+        auto next = std::chrono::steady_clock::now();
+        for (size_t i = 0; !m_stop; ++i) {
+            const std::string& f = stream.frames[i % stream.frames.size()];
+            rtsp_tx_video(m_session, reinterpret_cast<const uint8_t*>(f.data()), int(f.size()), rtsp_get_reltime());
+            rtsp_do_event(m_demo);
+            next += std::chrono::milliseconds(50);
+            std::this_thread::sleep_until(next);
+        }
+    }
+
+    rtsp_demo_handle m_demo = nullptr;
+    rtsp_session_handle m_session = nullptr;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+struct ToolRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+ToolRun run(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.start(program, args);
+    ToolRun r;
+    if (!p.waitForStarted(5000))
+        return r;
+    if (!p.waitForFinished(30000)) {
+        p.kill();
+        p.waitForFinished(2000);
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+class RtspWithFfmpeg : public ::testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override
+    {
+        m_previous = rtsp_set_log_handler(&recordThread);
+        testsupport::h264TestStream(3);  // encoded before the clock starts
+    }
+    void TearDown() override { rtsp_set_log_handler(m_previous); }
+    rtsp_log_handler m_previous = nullptr;
+};
+
+TEST_P(RtspWithFfmpeg, FfprobeSeesTheCamerasStream)
+{
+    StreamingServer server;
+    ASSERT_TRUE(server.ok());
+    const ToolRun r = run("ffprobe", {"-v", "error", "-rtsp_transport", GetParam(), "-select_streams", "v:0",
+                                  "-show_entries", "stream=codec_name,profile,width,height,pix_fmt,r_frame_rate",
+                                  "-of", "default=noprint_wrappers=1", server.url()});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(lines, (QStringList{"codec_name=h264", "profile=Main", "width=1920", "height=1080", "pix_fmt=yuv420p",
+                                  "r_frame_rate=20/1"}))
+        << r.out.toStdString();
+}
+
+TEST_P(RtspWithFfmpeg, FfmpegDecodesSixtyFrames)
+{
+    StreamingServer server;
+    ASSERT_TRUE(server.ok());
+    const ToolRun r = run("ffmpeg", {"-nostdin", "-v", "error", "-rtsp_transport", GetParam(), "-buffer_size",
+                                     "4000000", "-i", server.url(), "-map", "0:v", "-frames:v", "60", "-f", "framemd5",
+                                     "-"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    int frames = 0;
+    for (const QString& line : r.out.split('\n', Qt::SkipEmptyParts))
+        frames += line.startsWith('#') ? 0 : 1;
+    EXPECT_EQ(frames, 60);
+    // Over TCP nothing may be lost: any decoding error is a broken stream. (UDP on a
+    // loaded machine may drop a datagram.)
+    if (std::string(GetParam()) == "tcp") {
+        EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+    }
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    EXPECT_EQ(g_clientThreads, std::set<std::thread::id>{server.feederThread()});
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, RtspWithFfmpeg, ::testing::Values("udp", "tcp"));
+
+}  // namespace
