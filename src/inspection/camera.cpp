@@ -6,7 +6,7 @@
 #include "inspection/cammersingleton.h"
 #include "inspection/hubservices.h"
 #include "inspection/processorinterface.h"
-#include "platform/media/aiqcontrol.h"
+#include "capture/aiqcontrol.h"
 
 #include <QDebug>
 
