@@ -14,6 +14,7 @@
 #include "inspection/roiinterface.h"
 #include "platform/system/commandrunner.h"
 #include "platform/system/dataroot.h"
+#include "rtsp/rtsp_log.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -143,6 +144,8 @@ int main(int argc, char** argv)
 
     // The capture controller: the hub's to create once it exists; until
     // then start-up creates it here, where the hub would be made.
+    // The live-stream server's warnings reach the log files too.
+    rtsp_set_log_handler(rtsp_log_to_stdout_and_qt);
     gAiqControl = new AiqControl(gImageW, gImageH);
 
     const int code = app->exec();

@@ -4,7 +4,6 @@
 #include "foundation/foundationglobals.h"
 #include "platform/media/capturebuffer.h"
 #include "rtsp/rtsp_demo.h"
-#include "rtsp/rtsp_log.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -149,7 +148,6 @@ void AiqControl::startPipeline()
 
     // Live stream: results are not checked; without a server the encoder
     // output is simply not streamed.
-    rtsp_set_log_handler(rtsp_log_to_stdout_and_qt);
     g_rtsplive = create_rtsp_demo(rtsp_demo_port_from_environment());
     g_rtsp_session = rtsp_new_session(g_rtsplive, kStreamPath);
     rtsp_set_video(g_rtsp_session, RTSP_CODEC_ID_VIDEO_H264, nullptr, 0);
