@@ -6,6 +6,7 @@
 
 #include <QDebug>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -45,13 +46,15 @@ struct MediaBuffer {
 
 struct FramePool : std::enable_shared_from_this<FramePool> {
     std::mutex mutex;
+    std::condition_variable returned;
     std::vector<std::unique_ptr<MediaBuffer>> all;
     std::vector<MediaBuffer*> free;
 
-    MediaBuffer* take()
+    // A free buffer, waiting for one until `until`; null when none came.
+    MediaBuffer* take(SteadyClock::time_point until)
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (free.empty())
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!returned.wait_until(lock, until, [this] { return !free.empty(); }))
             return nullptr;
         MediaBuffer* mb = free.back();
         free.pop_back();
@@ -61,8 +64,11 @@ struct FramePool : std::enable_shared_from_this<FramePool> {
     }
     void giveBack(MediaBuffer* mb)
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        free.push_back(mb);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            free.push_back(mb);
+        }
+        returned.notify_one();
     }
 };
 
@@ -90,48 +96,64 @@ uint64_t monotonicUs(SteadyClock::time_point t)
     return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count());
 }
 
+// One frame copied into the encoder's own input memory.
+struct EncoderInput {
+    std::vector<uint8_t> bytes;
+    uint64_t timestampUs = 0;
+};
+
+// The encoder takes each frame into memory of its own, as the board's
+// encoder does by DMA, so a busy encoder never holds the sensor's buffers.
 struct VencChannel {
     VENC_CHN_ATTR_S attr{};
     platform::H264Encoder encoder;
     std::atomic<OutCbFunc> callback{nullptr};
     std::mutex mutex;
     std::condition_variable wake;
-    std::deque<MediaBuffer*> input;
+    std::deque<EncoderInput> input;
+    std::vector<EncoderInput> spare;  // recycled input memory
     bool stopping = false;
     std::thread worker;
 
-    void push(MediaBuffer* mb)
+    void push(const MediaBuffer* mb)
     {
-        addRef(mb);
-        MediaBuffer* dropped = nullptr;
+        EncoderInput in;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!spare.empty()) {
+                in = std::move(spare.back());
+                spare.pop_back();
+            }
+        }
+        in.bytes.assign(mb->storage.begin(), mb->storage.begin() + std::ptrdiff_t(mb->size));
+        in.timestampUs = mb->timestampUs;
         {
             std::lock_guard<std::mutex> lock(mutex);
             if (input.size() >= kEncoderQueueDepth) {
-                dropped = input.front();
+                spare.push_back(std::move(input.front()));  // the oldest frame is never encoded
                 input.pop_front();
             }
-            input.push_back(mb);
+            input.push_back(std::move(in));
         }
         wake.notify_one();
-        if (dropped)
-            release(dropped);
     }
 
     void run()
     {
         int64_t pts = 0;
         for (;;) {
-            MediaBuffer* mb = nullptr;
+            EncoderInput in;
             {
                 std::unique_lock<std::mutex> lock(mutex);
                 wake.wait(lock, [this] { return stopping || !input.empty(); });
                 if (stopping)
                     break;
-                mb = input.front();
+                in = std::move(input.front());
                 input.pop_front();
             }
-            platform::encodeFrameToCallback(encoder, mb->storage.data(), pts++, mb->timestampUs, callback.load());
-            release(mb);
+            platform::encodeFrameToCallback(encoder, in.bytes.data(), pts++, in.timestampUs, callback.load());
+            std::lock_guard<std::mutex> lock(mutex);
+            spare.push_back(std::move(in));
         }
     }
 };
@@ -188,17 +210,19 @@ void runSensor(ViChannel* vi, int chn)
             if (vi->wake.wait_until(lock, deadline, [vi] { return vi->stopping; }))
                 return;
         }
+        // A thread woken late delivers the frames it owes at once, so the
+        // rate holds on a busy machine; a stall of a second or more is a
+        // real gap and its frames are never delivered.
         const SteadyClock::time_point now = SteadyClock::now();
-        if (now - deadline >= period) {
-            // Woken a whole period late: those frames were never exposed.
+        if (now - deadline >= std::chrono::seconds(1)) {
             const uint64_t missed = uint64_t((now - start) / period) - n;
             vi->dropped.fetch_add(missed);
             n += missed;
             continue;
         }
-        MediaBuffer* mb = vi->pool->take();
+        MediaBuffer* mb = vi->pool->take(std::max(SteadyClock::now(), deadline + period));
         if (!mb) {
-            vi->dropped.fetch_add(1);  // every buffer still held downstream
+            vi->dropped.fetch_add(1);  // every buffer held downstream for a whole period
             ++n;
             continue;
         }
@@ -370,16 +394,12 @@ RK_S32 RK_MPI_VENC_DestroyChn(VENC_CHN VeChn)
         }
         venc = std::move(m.venc[VeChn]);
     }
-    std::deque<MediaBuffer*> left;
     {
         std::lock_guard<std::mutex> lock(venc->mutex);
         venc->stopping = true;
-        left.swap(venc->input);
     }
     venc->wake.notify_all();
     venc->worker.join();
-    for (MediaBuffer* mb : left)
-        release(mb);
     return 0;
 }
 

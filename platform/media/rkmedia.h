@@ -8,9 +8,10 @@
 //
 // Video input: the sensor delivers NV12 frames of the channel's size at
 // 20 frames per second on monotonic-clock deadlines into a pool of the
-// channel's buffer count; a frame whose deadline finds no free buffer is
-// dropped, as is a deadline missed by a whole period. Each frame goes to
-// RK_MPI_SYS_GetMediaBuffer (the newest two are kept for it) and to every
+// channel's buffer count; a frame that finds no buffer freed within a
+// period is dropped; a sensor thread woken late delivers the frames it owes
+// at once, unless it was held up a second or more (those frames are
+// dropped). Each frame goes to RK_MPI_SYS_GetMediaBuffer (the newest two are kept for it) and to every
 // bound encoder. Encoder: one access unit per frame, in one buffer stamped
 // with the frame's capture time (monotonic clock, microseconds), handed to
 // the registered output callback on the encoder's own thread; the callback
