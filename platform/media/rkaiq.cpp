@@ -42,6 +42,27 @@ namespace {
 
 constexpr XCamReturn kBadParam = -2;  // XCAM_RETURN_ERROR_PARAM
 
+// Records the call; a call told to fail, or made without a context, answers
+// its error; otherwise `change` runs on the context's settings, and an image
+// setting (`call`) is kept in its record.
+template <typename F>
+XCamReturn apply(const char* name, const rk_aiq_sys_ctx_t* ctx, F change, const IspRecord::Call* call = nullptr)
+{
+    if (const int r = StandInCalls::enter(name))
+        return r;
+    if (!ctx)
+        return kBadParam;
+    platform::ispRecord(ctx)->update(change, call);
+    return 0;
+}
+
+IspRecord::Call setting(IspRecord::Setter setter)
+{
+    IspRecord::Call call;
+    call.setter = setter;
+    return call;
+}
+
 }  // namespace
 
 XCamReturn rk_aiq_uapi_sysctl_enumStaticMetas(int index, rk_aiq_static_info_t* static_info)
@@ -67,32 +88,21 @@ rk_aiq_sys_ctx_t* rk_aiq_uapi_sysctl_init(const char* sns_ent_name, const char*,
 
 XCamReturn rk_aiq_uapi_sysctl_prepare(rk_aiq_sys_ctx_t* ctx, uint32_t, uint32_t, rk_aiq_working_mode_t mode)
 {
-    if (const int r = StandInCalls::enter(__func__))
-        return r;
-    if (!ctx)
-        return kBadParam;
-    ctx->record.update([mode](IspRecord::Settings& s) { s.workingMode = mode; });
-    return 0;
+    return apply(__func__, ctx, [mode](IspRecord::Settings& s) { s.workingMode = mode; });
 }
 
 XCamReturn rk_aiq_uapi_sysctl_start(rk_aiq_sys_ctx_t* ctx)
 {
-    if (const int r = StandInCalls::enter(__func__))
-        return r;
-    if (!ctx || ctx->record.settings().workingMode < 0)
-        return kBadParam;
-    ctx->record.update([](IspRecord::Settings& s) { s.started = true; });
-    return 0;
+    if (ctx && ctx->record.settings().workingMode < 0) {
+        StandInCalls::enter(__func__);
+        return kBadParam;  // never prepared
+    }
+    return apply(__func__, ctx, [](IspRecord::Settings& s) { s.started = true; });
 }
 
 XCamReturn rk_aiq_uapi_sysctl_stop(rk_aiq_sys_ctx_t* ctx, bool)
 {
-    if (const int r = StandInCalls::enter(__func__))
-        return r;
-    if (!ctx)
-        return kBadParam;
-    ctx->record.update([](IspRecord::Settings& s) { s.started = false; });
-    return 0;
+    return apply(__func__, ctx, [](IspRecord::Settings& s) { s.started = false; });
 }
 
 void rk_aiq_uapi_sysctl_deinit(rk_aiq_sys_ctx_t* ctx)
@@ -103,130 +113,83 @@ void rk_aiq_uapi_sysctl_deinit(rk_aiq_sys_ctx_t* ctx)
 
 XCamReturn rk_aiq_uapi_sysctl_setMulCamConc(rk_aiq_sys_ctx_t* ctx, bool cc)
 {
-    if (const int r = StandInCalls::enter(__func__))
-        return r;
-    if (!ctx)
-        return kBadParam;
-    ctx->record.update([cc](IspRecord::Settings& s) { s.multiCameraConcurrency = cc; });
-    return 0;
+    return apply(__func__, ctx, [cc](IspRecord::Settings& s) { s.multiCameraConcurrency = cc; });
 }
 
 XCamReturn rk_aiq_uapi_setExpMode(rk_aiq_sys_ctx_t* ctx, opMode_t mode)
 {
-    if (const int r = StandInCalls::enter(__func__))
-        return r;
-    if (!ctx)
-        return kBadParam;
-    ctx->record.update([mode](IspRecord::Settings& s) { s.exposureMode = mode; });
-    return 0;
+    return apply(__func__, ctx, [mode](IspRecord::Settings& s) { s.exposureMode = mode; });
 }
 
 XCamReturn rk_aiq_uapi_setFecEn(rk_aiq_sys_ctx_t* ctx, bool en)
 {
-    if (const int r = StandInCalls::enter(__func__))
-        return r;
-    if (!ctx)
-        return kBadParam;
-    ctx->record.update([en](IspRecord::Settings& s) { s.distortionCorrection = en; });
-    return 0;
+    return apply(__func__, ctx, [en](IspRecord::Settings& s) { s.distortionCorrection = en; });
 }
 
 XCamReturn rk_aiq_uapi_setFrameRate(rk_aiq_sys_ctx_t* ctx, frameRateInfo_t info)
 {
-    if (const int r = StandInCalls::enter(__func__))
-        return r;
-    if (!ctx || info.fps <= 0.0f)
-        return kBadParam;
-    ctx->record.update([info](IspRecord::Settings& s) { s.frameRate = info.fps; });
-    return 0;
+    if (info.fps <= 0.0f)
+        ctx = nullptr;  // refused like a missing context
+    return apply(__func__, ctx, [info](IspRecord::Settings& s) { s.frameRate = info.fps; });
 }
 
 XCamReturn rk_aiq_uapi_setManualExp(rk_aiq_sys_ctx_t* ctx, float gain, float time)
 {
-    if (const int r = StandInCalls::enter(__func__))
-        return r;
-    if (!ctx)
-        return kBadParam;
-    IspRecord::Call call;
-    call.setter = IspRecord::Setter::ManualExp;
+    IspRecord::Call call = setting(IspRecord::Setter::ManualExp);
     call.gain = gain;
     call.time = time;
-    ctx->record.update(
+    return apply(
+        __func__, ctx,
         [gain, time](IspRecord::Settings& s) {
             s.gain = gain;
             s.exposureTime = time;
         },
         &call);
-    return 0;
 }
 
 XCamReturn rk_aiq_uapi_setSharpness(rk_aiq_sys_ctx_t* ctx, unsigned int level)
 {
-    if (const int r = StandInCalls::enter(__func__))
-        return r;
-    if (!ctx)
-        return kBadParam;
-    IspRecord::Call call;
-    call.setter = IspRecord::Setter::Sharpness;
+    IspRecord::Call call = setting(IspRecord::Setter::Sharpness);
     call.level = level;
-    ctx->record.update([level](IspRecord::Settings& s) { s.sharpness = level; }, &call);
-    return 0;
+    return apply(__func__, ctx, [level](IspRecord::Settings& s) { s.sharpness = level; }, &call);
 }
 
 XCamReturn rk_aiq_uapi_setContrast(rk_aiq_sys_ctx_t* ctx, unsigned int level)
 {
-    if (const int r = StandInCalls::enter(__func__))
-        return r;
-    if (!ctx)
-        return kBadParam;
-    IspRecord::Call call;
-    call.setter = IspRecord::Setter::Contrast;
+    IspRecord::Call call = setting(IspRecord::Setter::Contrast);
     call.level = level;
-    ctx->record.update([level](IspRecord::Settings& s) { s.contrast = level; }, &call);
-    return 0;
+    return apply(__func__, ctx, [level](IspRecord::Settings& s) { s.contrast = level; }, &call);
 }
 
 XCamReturn rk_aiq_uapi_setMirroFlip(rk_aiq_sys_ctx_t* ctx, bool mirror, bool flip, int)
 {
-    if (const int r = StandInCalls::enter(__func__))
-        return r;
-    if (!ctx)
-        return kBadParam;
-    IspRecord::Call call;
-    call.setter = IspRecord::Setter::Mirror;
+    IspRecord::Call call = setting(IspRecord::Setter::Mirror);
     call.mirror = mirror;
     call.flip = flip;
-    ctx->record.update(
+    return apply(
+        __func__, ctx,
         [mirror, flip](IspRecord::Settings& s) {
             s.mirror = mirror;
             s.flip = flip;
         },
         &call);
-    return 0;
 }
 
 XCamReturn rk_aiq_user_api_agamma_GetAttrib(const rk_aiq_sys_ctx_t* ctx, rk_aiq_gamma_attrib_t* attr)
 {
-    if (const int r = StandInCalls::enter(__func__))
-        return r;
-    if (!ctx || !attr)
-        return kBadParam;
-    const IspRecord::Settings s = ctx->record.settings();
-    std::memcpy(attr->word, s.gammaAttributes.data(), sizeof(attr->word));
-    return 0;
+    if (!attr)
+        ctx = nullptr;
+    return apply(__func__, ctx, [attr](IspRecord::Settings& s) {
+        std::memcpy(attr->word, s.gammaAttributes.data(), sizeof(attr->word));
+    });
 }
 
 XCamReturn rk_aiq_user_api_agamma_SetAttrib(const rk_aiq_sys_ctx_t* ctx, rk_aiq_gamma_attrib_t attr)
 {
-    if (const int r = StandInCalls::enter(__func__))
-        return r;
-    if (!ctx)
-        return kBadParam;
-    IspRecord::Call call;
-    call.setter = IspRecord::Setter::Gamma;
+    IspRecord::Call call = setting(IspRecord::Setter::Gamma);
     call.gamma = attr.word[6];
-    const_cast<rk_aiq_sys_ctx_t*>(ctx)->record.update(
+    return apply(
+        __func__, ctx,
         [&attr](IspRecord::Settings& s) { std::memcpy(s.gammaAttributes.data(), attr.word, sizeof(attr.word)); },
         &call);
-    return 0;
 }

@@ -51,7 +51,7 @@ QString probe(const QString& url, const QString& transport)
 
 bool waitForStream(OrvaleRun& run, const QString& url)
 {
-    return run.waitFor([&] { return !probe(url, "tcp").isEmpty(); }, 30000);
+    return run.waitFor([&] { return !probe(url, "tcp").isEmpty(); }, 90000);
 }
 
 uint32_t frameNumber(const char* row)
@@ -83,7 +83,8 @@ TEST(OrvaleStream, PlaysTheCamerasFramesOverUdpAndTcp)
         const auto rows = runClient("ffmpeg", {"-v", "error", "-rtsp_transport", transport, "-i", url, "-frames:v",
                                                "60", "-fps_mode", "passthrough", "-vf", "format=gray,crop=1920:1:0:0", "-f",
                                                "rawvideo", "-pix_fmt", "gray",
-                                               "pipe:1"});
+                                               "pipe:1"},
+                                   90000);
         ASSERT_TRUE(rows.has_value());
         ASSERT_EQ(rows->size(), 60 * kWidth);
         for (int i = 1; i < 60; ++i) {

@@ -107,7 +107,7 @@ inline QString probe(const std::string& url, const QString& transport)
     p.start("ffprobe", {"-v", "error", "-rtsp_transport", transport, "-select_streams", "v:0", "-show_entries",
                         "stream=codec_name,profile,width,height,pix_fmt,r_frame_rate", "-of",
                         "default=noprint_wrappers=1:nokey=1", QString::fromStdString(url)});
-    if (!p.waitForFinished(20000)) {
+    if (!p.waitForFinished(60000)) {
         p.kill();
         p.waitForFinished(2000);
         return {};
