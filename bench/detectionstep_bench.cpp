@@ -32,7 +32,7 @@
 #include "inspection/hubservices.h"
 #include "inspection/maskpacking.h"
 #include "inspection/pluginsmanager.h"
-#include "platform/media/aiqcontrol.h"
+#include "capture/aiqcontrol.h"
 #include "platform/media/capturebuffer.h"
 #include "plainreference.h"
 
@@ -179,7 +179,7 @@ struct Rig {
         templ = makeSurface();
         QDir().mkpath(QStringLiteral("./cammer12"));
         cv::imwrite("./cammer12/template00.bmp", templ);
-        isp = std::make_unique<AiqControl>(kFrame.width, kFrame.height);
+        isp = std::make_unique<AiqControl>(AiqControl::WithoutPipeline{}, false, kFrame.width, kFrame.height);
         camera = std::make_unique<Camera>();
 
         cv::Mat shown = templ.clone();

@@ -1,17 +1,20 @@
 // Start-up of the camera program: everything in a fixed order on the main
 // thread, then the Qt event loop.
 #include "app/stopsignals.h"
+#include "capture/aiqcontrol.h"
 #include "foundation/foundationglobals.h"
 #include "foundation/logmanager.h"
 #include "foundation/publictools.h"
 #include "foundation/uitexttable.h"
 #include "foundation/workstashmanager.h"
 #include "foundation/zrc_workinformation_manager.h"
+#include "inspection/hubservices.h"
 #include "inspection/pluginsmanager.h"
 #include "io/vcam_io.h"
 #include "inspection/roiinterface.h"
 #include "platform/system/commandrunner.h"
 #include "platform/system/dataroot.h"
+#include "rtsp/rtsp_log.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -139,7 +142,16 @@ int main(int argc, char** argv)
         PluginsManager::instance = new PluginsManager;
     PluginsManager::instance->loadPlugins();
 
+    // The capture controller: the hub's to create once it exists; until
+    // then start-up creates it here, where the hub would be made.
+    // The live-stream server's warnings reach the log files too.
+    rtsp_set_log_handler(rtsp_log_to_stdout_and_qt);
+    gAiqControl = new AiqControl(gImageW, gImageH);
+
     const int code = app->exec();
+    // A clean stop: the capture and encoder threads end before the objects
+    // they write into go away with the process.
+    delete gAiqControl;
     delete logConfig;
     delete stashConfig;
     delete app;

@@ -1,6 +1,8 @@
 #pragma once
 // Turns SIGTERM and SIGINT into a normal end of the Qt event loop, so that a
 // service manager's stop is not logged as a crash by the failure handler.
+// Once capture runs, the capture controller takes SIGINT over: it then stops
+// capture and streaming only, and the process runs on.
 #include <QObject>
 
 class QSocketNotifier;

@@ -8,7 +8,7 @@
 #include "inspection/flawdetect.h"
 #include "inspection/hubservices.h"
 #include "inspection/processorinterface.h"
-#include "platform/media/aiqcontrol.h"
+#include "capture/aiqcontrol.h"
 
 #include <QDebug>
 

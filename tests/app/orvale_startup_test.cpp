@@ -1,5 +1,6 @@
 // Starts the real camera program on a scratch data root and checks what its
 // start-up leaves behind.
+#include "orvalerun.h"
 #include "support/scratchdir.h"
 
 #include <QDateTime>
@@ -15,91 +16,7 @@
 
 #include <functional>
 
-namespace {
-
-class OrvaleRun {
-public:
-    explicit OrvaleRun(const testsupport::ScratchDir& root) : m_root(root.path())
-    {
-        QDir().mkpath(appDir());
-    }
-    ~OrvaleRun() { stop(); }
-
-    QString appDir() const { return m_root + "/app"; }
-
-    void start(const QString& program = ORVALE_BIN, const QStringList& args = {})
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("ORVALE_DATA_ROOT", m_root);
-        env.insert("ORVALE_DEVICE_ID", "testcam01");
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.remove("ORVALE_DEVICE");
-        m_proc.setProcessEnvironment(env);
-        m_proc.setWorkingDirectory(appDir());
-        m_proc.start(program, args);
-        ASSERT_TRUE(m_proc.waitForStarted(5000));
-    }
-
-    void stop()
-    {
-        if (m_proc.state() != QProcess::NotRunning) {
-            m_proc.terminate();
-            if (!m_proc.waitForFinished(5000)) {
-                m_proc.kill();
-                m_proc.waitForFinished(2000);
-            }
-        }
-    }
-
-    // Everything written under the log folder so far.
-    QByteArray logText() const
-    {
-        QByteArray all;
-        QDirIterator it(m_root + "/userdata/log", QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            QFile f(it.next());
-            if (f.open(QIODevice::ReadOnly))
-                all += f.readAll();
-        }
-        return all;
-    }
-
-    // What the per-level INFO logs ("LOG_*.log") hold so far: where every
-    // record of the running program lands.
-    QByteArray infoLogText() const
-    {
-        QByteArray all;
-        QDirIterator it(m_root + "/userdata/log", {"LOG_*.log"}, QDir::Files);
-        while (it.hasNext()) {
-            QFile f(it.next());
-            if (f.open(QIODevice::ReadOnly))
-                all += f.readAll();
-        }
-        return all;
-    }
-
-    bool waitFor(const std::function<bool()>& cond, int ms = 20000)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < ms) {
-            if (cond())
-                return true;
-            if (m_proc.state() == QProcess::NotRunning)
-                return cond();
-            QThread::msleep(100);
-        }
-        return cond();
-    }
-
-    QProcess& process() { return m_proc; }
-
-private:
-    QString m_root;
-    QProcess m_proc;
-};
-
-}  // namespace
+using apptest::OrvaleRun;
 
 TEST(OrvaleStartupTest, LogsBannerWritesWorkspaceAndGroupFileAndKeepsRunning)
 {
@@ -108,7 +25,7 @@ TEST(OrvaleStartupTest, LogsBannerWritesWorkspaceAndGroupFileAndKeepsRunning)
     run.start();
     const QString camcfg = run.appDir() + "/camcfg.json";
     ASSERT_TRUE(run.waitFor([&] { return QFile::exists(camcfg) && run.logText().contains("application start"); }))
-        << run.process().readAllStandardError().toStdString();
+        << run.stderrText().toStdString();
     EXPECT_TRUE(run.logText().contains("V1.0.5.29"));
     EXPECT_TRUE(QFileInfo(run.appDir() + "/workspace").isDir());
 
@@ -183,7 +100,7 @@ TEST(OrvaleStartupTest, WithoutAnAddressExitsWithAFailureCode)
     ASSERT_TRUE(run.process().waitForFinished(45000));
     EXPECT_EQ(run.process().exitStatus(), QProcess::NormalExit);
     EXPECT_NE(run.process().exitCode(), 0);
-    const QByteArray err = run.process().readAllStandardError();
+    const QByteArray err = run.stderrText();
     EXPECT_TRUE(err.contains("no found ip from dhcp!"));
     EXPECT_TRUE(err.contains("no IPv4 address"));
     EXPECT_FALSE(QFileInfo::exists(root.path() + "/userdata/log")) << "nothing is created before the address";

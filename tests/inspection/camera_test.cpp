@@ -7,7 +7,7 @@
 #include "inspection/cameraimage.h"
 #include "inspection/cammerrecongnize.h"
 #include "inspection/cammersingleton.h"
-#include "platform/media/aiqcontrol.h"
+#include "capture/aiqcontrol.h"
 #include "support/detectorfakes.h"
 
 #include <QJsonArray>
@@ -20,17 +20,20 @@ using detectortest::rectRegion;
 
 namespace {
 
-// Publishes an ISP stand-in as gAiqControl while it lives.
+// Publishes a capture controller without the pipeline as gAiqControl while
+// it lives; its ISP context records what reached it.
 class IspStandIn {
 public:
-    explicit IspStandIn(bool running) : isp(64, 48)
+    explicit IspStandIn(bool running) : isp(AiqControl::WithoutPipeline{}, running, 64, 48)
     {
-        isp.setRunning(running);
         gAiqControl = &isp;
     }
     ~IspStandIn() { gAiqControl = nullptr; }
+    platform::IspRecord& record() { return *platform::ispRecord(isp.context()); }
     AiqControl isp;
 };
+
+using Setter = platform::IspRecord::Setter;
 
 class CameraTest : public ::testing::Test {
 protected:
@@ -88,22 +91,21 @@ TEST_F(CameraTest, StartPushesTheImageParametersInOrder)
     params.insert("gamma", 90);
     make({}, params);
 
-    const std::vector<AiqControl::Call> calls = standIn.isp.calls();
+    ASSERT_NE(standIn.isp.context(), nullptr);
+    const std::vector<platform::IspRecord::Call> calls = standIn.record().calls();
     ASSERT_EQ(calls.size(), 5u);
-    EXPECT_EQ(calls[0].setter, AiqControl::Setter::ManualExp);
+    EXPECT_EQ(calls[0].setter, Setter::ManualExp);
     EXPECT_FLOAT_EQ(calls[0].gain, 1.0f);
     EXPECT_FLOAT_EQ(calls[0].time, 0.02f);
-    EXPECT_EQ(calls[1].setter, AiqControl::Setter::Sharpness);
+    EXPECT_EQ(calls[1].setter, Setter::Sharpness);
     EXPECT_EQ(calls[1].level, 70u);
-    EXPECT_EQ(calls[2].setter, AiqControl::Setter::Gamma);
+    EXPECT_EQ(calls[2].setter, Setter::Gamma);
     EXPECT_EQ(calls[2].gamma, 90);
-    EXPECT_EQ(calls[3].setter, AiqControl::Setter::Contrast);
+    EXPECT_EQ(calls[3].setter, Setter::Contrast);
     EXPECT_EQ(calls[3].level, 120u);
-    EXPECT_EQ(calls[4].setter, AiqControl::Setter::Mirror);
-    for (const auto& call : calls)
-        EXPECT_TRUE(call.applied);
+    EXPECT_EQ(calls[4].setter, Setter::Mirror);
     // The vertical-flip flag turns on the left-right mirror only.
-    const AiqControl::Settings settings = standIn.isp.settings();
+    const platform::IspRecord::Settings settings = standIn.record().settings();
     EXPECT_TRUE(settings.mirror);
     EXPECT_FALSE(settings.flip);
     EXPECT_EQ(settings.gammaAttributes[AiqControl::kGammaValueWord], 90);
@@ -112,14 +114,14 @@ TEST_F(CameraTest, StartPushesTheImageParametersInOrder)
 TEST_F(CameraTest, NothingReachesAnIspThatDoesNotRun)
 {
     IspStandIn standIn(false);
+    ASSERT_NE(standIn.isp.context(), nullptr);
+    const platform::IspRecord::Settings before = standIn.record().settings();
     Camera& camera = make({});
-    const AiqControl::Settings before = standIn.isp.settings();
     EXPECT_EQ(camera.startPlay(), 0);
-    ASSERT_EQ(standIn.isp.calls().size(), 10u);
-    for (const auto& call : standIn.isp.calls())
-        EXPECT_FALSE(call.applied);
-    EXPECT_EQ(standIn.isp.settings().exposureTime, before.exposureTime);
-    EXPECT_EQ(standIn.isp.settings().sharpness, before.sharpness);
+    EXPECT_TRUE(standIn.record().calls().empty());
+    EXPECT_EQ(standIn.record().settings().exposureTime, before.exposureTime);
+    EXPECT_EQ(standIn.record().settings().sharpness, before.sharpness);
+    EXPECT_EQ(standIn.record().settings().gammaAttributes, before.gammaAttributes);
 }
 
 TEST_F(CameraTest, WithoutAnIspTheParametersAreKept)

@@ -9,7 +9,7 @@
 #include "inspection/cammerrecongnize.h"
 #include "inspection/cammersingleton.h"
 #include "inspection/maskpacking.h"
-#include "platform/media/aiqcontrol.h"
+#include "capture/aiqcontrol.h"
 #include "platform/media/capturebuffer.h"
 #include "support/detectorfakes.h"
 
@@ -41,7 +41,7 @@ bool bitSet(const QByteArray& packed, int x, int y)
 
 class DetectionEndToEnd : public ::testing::Test {
 protected:
-    DetectionEndToEnd() : isp(1920, 1080)
+    DetectionEndToEnd() : isp(AiqControl::WithoutPipeline{}, false, 1920, 1080)
     {
         hub.params.insert("h_temp_count", 3);
         hub.params.insert("s_sport_correction", true);
