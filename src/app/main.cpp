@@ -7,6 +7,7 @@
 #include "foundation/uitexttable.h"
 #include "foundation/workstashmanager.h"
 #include "foundation/zrc_workinformation_manager.h"
+#include "hub/divuvarude.h"
 #include "inspection/pluginsmanager.h"
 #include "io/vcam_io.h"
 #include "inspection/roiinterface.h"
@@ -138,6 +139,8 @@ int main(int argc, char** argv)
     if (PluginsManager::instance == nullptr)
         PluginsManager::instance = new PluginsManager;
     PluginsManager::instance->loadPlugins();
+
+    new DiVuVarude;  // publishes itself in gpWin
 
     const int code = app->exec();
     delete logConfig;

@@ -1,5 +1,6 @@
 #include "hub/saveimage.h"
 
+#include "foundation/logmanager.h"
 #include "foundation/foundationglobals.h"
 #include "hub/hubhooks.h"
 #include "hub/wizardpara.h"
@@ -100,7 +101,7 @@ bool SaveFailImageThread::validPlace(int camera, int detect)
 void SaveFailImageThread::handOver(const cv::Mat& src, Cache& place, int type1, int type2, const char* what)
 {
     if (src.rows != gImageH || src.cols != gImageW || (src.type() != type1 && src.type() != type2)) {
-        qWarning().noquote() << QStringLiteral("alarm %1 of %2x%3 type %4 refused: not a frame of %5x%6")
+        qCWarning(level_1).noquote() << QStringLiteral("alarm %1 of %2x%3 type %4 refused: not a frame of %5x%6")
                                     .arg(QLatin1String(what))
                                     .arg(src.cols)
                                     .arg(src.rows)
@@ -196,7 +197,7 @@ void SaveFailImageThread::handle(const SaveImg_CacheInfo& info)
 {
     if (info.detect < 0 || info.detect >= kSteps || info.slot < 0 || info.slot >= kSlots || info.ok < 0
         || info.ok > 1) {
-        qWarning() << "alarm image dropped: detect" << info.detect << "slot" << info.slot << "ok" << info.ok
+        qCWarning(level_1) << "alarm image dropped: detect" << info.detect << "slot" << info.slot << "ok" << info.ok
                    << "out of range";
         return;
     }
@@ -274,12 +275,12 @@ bool SaveFailImageThread::saveFile(const QString& path, const SaveImg_CacheInfo&
     while (!names.isEmpty() && names.size() >= limit) {
         const QString oldest = dir.filePath(names.takeFirst());
         if (!QFile::remove(oldest))
-            qWarning() << "alarm image" << oldest << "could not be removed";
+            qCWarning(level_1) << "alarm image" << oldest << "could not be removed";
     }
 
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || !canvas.save(&file, "JPG") || !file.commit()) {
-        qWarning() << "alarm image" << path << "could not be written:" << file.errorString();
+        qCWarning(level_1) << "alarm image" << path << "could not be written:" << file.errorString();
         return false;
     }
     return true;

@@ -1,5 +1,6 @@
 #include "hub/wizardpara.h"
 
+#include "foundation/logmanager.h"
 #include "foundation/qstring_tl.h"
 #include "hub/hubhooks.h"
 #include "inspection/camerastoreservices.h"
@@ -14,6 +15,7 @@
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -67,7 +69,7 @@ int imageCount(const QJsonObject& in, const char* key)
 {
     const int v = intOf(in, key);
     if (v < 0 || v > kMaxImageCount) {
-        qWarning().noquote() << QStringLiteral("process parameter %1 = %2 is outside 0..%3: taken as 0")
+        qCWarning(level_1).noquote() << QStringLiteral("process parameter %1 = %2 is outside 0..%3: taken as 0")
                                     .arg(QLatin1String(key))
                                     .arg(v)
                                     .arg(kMaxImageCount);
@@ -86,7 +88,10 @@ void inRange(int& v, unsigned lo, unsigned hi, int replacement)
 
 }  // namespace
 
-WizardPara::WizardPara(WizardParaHost* host, FrameIO* io) : m_host(host), m_io(io) {}
+WizardPara::WizardPara(WizardParaHost* host, FrameIO* io)
+    : m_host(host), m_io(io), m_thread(QThread::currentThread())
+{
+}
 
 // ---- JSON form -------------------------------------------------------------------
 
@@ -165,7 +170,10 @@ void WizardPara::GetParams(QJsonObject& out) const
     out.insert("h_use_ngtemp", h_use_ngtemp);
     out.insert("h_camera_single_sample", h_camera_single_sample);
     out.insert("h_is_recheck_only_ng_camera", h_is_recheck_only_ng_camera);
-    out.insert("h_project_paramgroups", QJsonArray::fromStringList(GetProjectList()));
+    // The group list reads PARAM.db, whose connection belongs to the thread
+    // that made this set; other threads get the set without it.
+    if (QThread::currentThread() == m_thread)
+        out.insert("h_project_paramgroups", QJsonArray::fromStringList(GetProjectList()));
 }
 
 void WizardPara::SetParamfromJson(const QJsonObject& in)
@@ -342,7 +350,7 @@ bool WizardPara::ensureTable() const
 {
     QSqlDatabase db = paramDatabase();
     if (!db.isOpen()) {
-        qWarning() << "PARAM.db is not open: process parameters are not read or stored";
+        qCWarning(level_1) << "PARAM.db is not open: process parameters are not read or stored";
         return false;
     }
     QSqlQuery q(db);
@@ -350,17 +358,17 @@ bool WizardPara::ensureTable() const
         return true;
     q.finish();
     if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS sysparam (name TEXT, value TEXT)"))) {
-        qWarning() << "PARAM.db has no sysparam table and it cannot be created:" << q.lastError().text();
+        qCWarning(level_1) << "PARAM.db has no sysparam table and it cannot be created:" << q.lastError().text();
         return false;
     }
-    qWarning() << "PARAM.db had no sysparam table: created it empty";
+    qCWarning(level_1) << "PARAM.db had no sysparam table: created it empty";
     return true;
 }
 
 QString WizardPara::GetTableValue(const QString& table, const QString& name) const
 {
     if (!isPlainName(table)) {
-        qWarning() << "refused a read of table" << table << ": not a plain table name";
+        qCWarning(level_1) << "refused a read of table" << table << ": not a plain table name";
         return QString();
     }
     QSqlQuery q(paramDatabase());
@@ -375,16 +383,16 @@ QString WizardPara::GetTableValue(const QString& table, const QString& name) con
 int WizardPara::Replace_KeyValue(const QString& table, const QString& name, const QString& value)
 {
     if (!isPlainName(table)) {
-        qWarning() << "refused a write to table" << table << ": not a plain table name";
+        qCWarning(level_1) << "refused a write to table" << table << ": not a plain table name";
         return -1;
     }
     QSqlDatabase db = paramDatabase();
     if (!db.isOpen()) {
-        qWarning() << "PARAM.db is not open: row" << name << "not stored";
+        qCWarning(level_1) << "PARAM.db is not open: row" << name << "not stored";
         return -1;
     }
     if (!db.transaction()) {
-        qWarning() << "PARAM.db: cannot begin a transaction for row" << name << ":" << db.lastError().text();
+        qCWarning(level_1) << "PARAM.db: cannot begin a transaction for row" << name << ":" << db.lastError().text();
         return -1;
     }
     bool ok = false;
@@ -401,12 +409,12 @@ int WizardPara::Replace_KeyValue(const QString& table, const QString& name, cons
             ok = ok && q.exec();
         }
         if (!ok)
-            qWarning() << "PARAM.db: row" << name << "of" << table << "not stored:" << q.lastError().text();
+            qCWarning(level_1) << "PARAM.db: row" << name << "of" << table << "not stored:" << q.lastError().text();
     }
     if (ok && db.commit())
         return 0;
     if (ok)
-        qWarning() << "PARAM.db: row" << name << "not committed:" << db.lastError().text();
+        qCWarning(level_1) << "PARAM.db: row" << name << "not committed:" << db.lastError().text();
     db.rollback();
     return -1;
 }
@@ -417,7 +425,7 @@ bool WizardPara::SaveDatatoDB()
     GetParams(all);
     const QString text = QString::fromUtf8(QJsonDocument(all).toJson(QJsonDocument::Indented));
     if (!ensureTable() || Replace_KeyValue(QStringLiteral("sysparam"), QStringLiteral("paramsjson"), text) != 0) {
-        qWarning() << "process parameters could not be stored in PARAM.db";
+        qCWarning(level_1) << "process parameters could not be stored in PARAM.db";
         return false;
     }
     return true;
@@ -427,7 +435,7 @@ void WizardPara::keepBrokenText(const QString& text) const
 {
     QSqlQuery q(paramDatabase());
     if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS sysparam_broken (name TEXT NOT NULL, value TEXT, keptat TEXT)"))) {
-        qWarning() << "cannot create sysparam_broken:" << q.lastError().text();
+        qCWarning(level_1) << "cannot create sysparam_broken:" << q.lastError().text();
         return;
     }
     q.prepare(QStringLiteral("select count(*) from sysparam_broken where name='paramsjson' and value=?"));
@@ -438,7 +446,7 @@ void WizardPara::keepBrokenText(const QString& text) const
     q.addBindValue(text);
     q.addBindValue(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
     if (!q.exec())
-        qWarning() << "cannot keep the unreadable paramsjson row:" << q.lastError().text();
+        qCWarning(level_1) << "cannot keep the unreadable paramsjson row:" << q.lastError().text();
 }
 
 void WizardPara::applyRangeDefaults()
@@ -468,7 +476,7 @@ void WizardPara::LoadDatafromDB()
     if (!present) {
         QSqlQuery q(paramDatabase());
         if (!q.exec(QStringLiteral("insert into sysparam (name, value) values ('paramsjson', '')")))
-            qWarning() << "cannot create the paramsjson row:" << q.lastError().text();
+            qCWarning(level_1) << "cannot create the paramsjson row:" << q.lastError().text();
     }
     if (text.isEmpty()) {
         LoadDatafromFile();
@@ -483,7 +491,7 @@ void WizardPara::LoadDatafromDB()
     const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject()) {
         keepBrokenText(text);
-        qWarning().noquote() << QStringLiteral(
+        qCWarning(level_1).noquote() << QStringLiteral(
                                     "paramsjson in PARAM.db is not a JSON object (%1): kept in sysparam_broken, "
                                     "the default process parameters apply")
                                     .arg(error.error != QJsonParseError::NoError ? error.errorString()

@@ -17,6 +17,7 @@
 #include <atomic>
 
 class FrameIO;
+class QThread;
 
 // Alarm-image limits per directory (OK and NG), copied from "h_okres_count"
 // and "h_ngres_count"; the alarm-image writer reads them on its thread.
@@ -163,4 +164,5 @@ private:
 
     WizardParaHost* m_host = nullptr;
     FrameIO* m_io = nullptr;
+    QThread* m_thread = nullptr;  // the thread that may use PARAM.db
 };

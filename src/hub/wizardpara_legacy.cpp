@@ -1,5 +1,6 @@
 // Import of the older storage form: one "sysparam" row per group of values,
 // each a line of whitespace-separated numbers.
+#include "foundation/logmanager.h"
 #include "hub/wizardpara.h"
 
 #include "foundation/qstring_tl.h"
@@ -64,7 +65,7 @@ void insertDefaultRow(const char* name, const char* value)
     q.addBindValue(QLatin1String(name));
     q.addBindValue(QLatin1String(value));
     if (!q.exec())
-        qWarning() << "cannot add the legacy row" << name << ":" << q.lastError().text();
+        qCWarning(level_1) << "cannot add the legacy row" << name << ":" << q.lastError().text();
 }
 
 }  // namespace
