@@ -57,6 +57,16 @@ bool has(const QJsonObject& in, const char* key)
     return in.contains(QLatin1String(key));
 }
 
+// The hub's PARAM.db connection, opened again when it was closed
+// (FLushAll closes it).
+QSqlDatabase openParamDb()
+{
+    QSqlDatabase db = paramDatabase();
+    if (db.isValid() && !db.isOpen() && !db.open())
+        qCWarning(level_1) << "PARAM.db will not open:" << db.lastError().text();
+    return db;
+}
+
 bool isPlainName(const QString& name)
 {
     static const QRegularExpression re(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
@@ -348,7 +358,7 @@ void WizardPara::SetParams(const QJsonObject& in)
 
 bool WizardPara::ensureTable() const
 {
-    QSqlDatabase db = paramDatabase();
+    QSqlDatabase db = openParamDb();
     if (!db.isOpen()) {
         qCWarning(level_1) << "PARAM.db is not open: process parameters are not read or stored";
         return false;
@@ -371,7 +381,7 @@ QString WizardPara::GetTableValue(const QString& table, const QString& name) con
         qCWarning(level_1) << "refused a read of table" << table << ": not a plain table name";
         return QString();
     }
-    QSqlQuery q(paramDatabase());
+    QSqlQuery q(openParamDb());
     if (!q.prepare(QStringLiteral("select value from %1 where name=?").arg(table)))
         return QString();
     q.addBindValue(name);
@@ -386,7 +396,7 @@ int WizardPara::Replace_KeyValue(const QString& table, const QString& name, cons
         qCWarning(level_1) << "refused a write to table" << table << ": not a plain table name";
         return -1;
     }
-    QSqlDatabase db = paramDatabase();
+    QSqlDatabase db = openParamDb();
     if (!db.isOpen()) {
         qCWarning(level_1) << "PARAM.db is not open: row" << name << "not stored";
         return -1;
@@ -433,7 +443,7 @@ bool WizardPara::SaveDatatoDB()
 
 void WizardPara::keepBrokenText(const QString& text) const
 {
-    QSqlQuery q(paramDatabase());
+    QSqlQuery q(openParamDb());
     if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS sysparam_broken (name TEXT NOT NULL, value TEXT, keptat TEXT)"))) {
         qCWarning(level_1) << "cannot create sysparam_broken:" << q.lastError().text();
         return;
@@ -466,7 +476,7 @@ void WizardPara::LoadDatafromDB()
         return;
     }
     auto readRow = [](bool& present) {
-        QSqlQuery q(paramDatabase());
+        QSqlQuery q(openParamDb());
         q.prepare(QStringLiteral("select value from sysparam where name='paramsjson'"));
         present = q.exec() && q.next();
         return present ? q.value(0).toString() : QString();
@@ -474,7 +484,7 @@ void WizardPara::LoadDatafromDB()
     bool present = false;
     QString text = readRow(present);
     if (!present) {
-        QSqlQuery q(paramDatabase());
+        QSqlQuery q(openParamDb());
         if (!q.exec(QStringLiteral("insert into sysparam (name, value) values ('paramsjson', '')")))
             qCWarning(level_1) << "cannot create the paramsjson row:" << q.lastError().text();
     }

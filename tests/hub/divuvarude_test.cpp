@@ -146,6 +146,7 @@ TEST(HubTest, FlushFromAWorkerClosesLaterAndTheNextEntryReopens)
     processEventsFor(3000, [&] { return !paramDatabase().isOpen(); });
     EXPECT_FALSE(paramDatabase().isOpen());
     hub.InsertRecord("second", "operate");
+    EXPECT_TRUE(hub.params()->SaveDatatoDB()) << "PARAM.db reopens too";
     EXPECT_EQ(sqlite3(bench.wd.file("RECORD.db"), "select remarks from RECORD order by rowid;"), "first\nsecond");
 }
 
