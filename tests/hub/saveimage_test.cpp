@@ -75,7 +75,7 @@ bool waitForCounter(const SaveFailImageThread& writer, int target)
 {
     QElapsedTimer t;
     t.start();
-    while (!(writer.counter() >= target && writer.idle()) && t.elapsed() < 10000)
+    while (!(writer.counter() >= target && writer.idle()) && t.elapsed() < 30000)
         QThread::msleep(5);
     return writer.counter() == target && writer.idle();
 }
