@@ -1,6 +1,7 @@
 // Starts the real camera program on a scratch data root and checks what its
 // start-up leaves behind.
 #include "support/scratchdir.h"
+#include "support/sqlite3tool.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -157,18 +158,7 @@ TEST(OrvaleStartupTest, WithoutAnAddressExitsWithAFailureCode)
 
 namespace {
 
-// Runs the sqlite3 tool on `db` with `sql` on its standard input.
-QString sqlite3(const QString& db, const QString& sql)
-{
-    QProcess p;
-    p.start("sqlite3", {"-batch", db});
-    if (!p.waitForStarted(5000))
-        return "<sqlite3 did not start>";
-    p.write(sql.toUtf8());
-    p.closeWriteChannel();
-    p.waitForFinished(10000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
+using testsupport::sqlite3;
 
 // The device's factory files, built from their SQL text.
 void installFactoryFiles(const QString& appDir)

@@ -6,6 +6,7 @@
 #include "hub/wizardpara.h"
 #include "inspection/camerastoreservices.h"
 #include "support/scratchdir.h"
+#include "support/sqlite3tool.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,19 +22,7 @@
 
 namespace hubtest {
 
-// Runs the sqlite3 tool on `db` with `sql` on its standard input; returns
-// its standard output (list mode, "|" between columns).
-inline QString sqlite3(const QString& db, const QString& sql)
-{
-    QProcess p;
-    p.start(QStringLiteral("sqlite3"), {QStringLiteral("-batch"), db});
-    if (!p.waitForStarted(5000))
-        return QStringLiteral("<sqlite3 did not start>");
-    p.write(sql.toUtf8());
-    p.closeWriteChannel();
-    p.waitForFinished(10000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
+using testsupport::sqlite3;
 
 // Builds a database file from one of the factory SQL files.
 inline void buildFromSql(const QString& db, const QString& sqlFile)
