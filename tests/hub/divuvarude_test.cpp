@@ -126,6 +126,7 @@ TEST(HubTest, RecordsFromOtherThreadsAreWrittenLaterOnTheHubThread)
 {
     HubBench bench;
     DiVuVarude hub;
+    testsupport::LogCapture log;
     std::thread worker([&] { hub.InsertRecord("from a worker", "system"); });
     worker.join();
     const QString db = bench.wd.file("RECORD.db");
@@ -133,6 +134,22 @@ TEST(HubTest, RecordsFromOtherThreadsAreWrittenLaterOnTheHubThread)
     processEventsFor(3000, [&] { return sqlite3(db, "select count(*) from RECORD;") == "1"; });
     EXPECT_EQ(sqlite3(db, "select remarks || '|' || recordtype from RECORD;"), "from a worker|system");
     EXPECT_EQ(ZRC_WorkInformation_Manager::getInstance()->get_last_operate(), "from a worker");
+    EXPECT_FALSE(log.anyContains("does not belong to the calling thread")) << "the connection stays on its thread";
+}
+
+TEST(HubTest, AnUnreadableRecordIsMovedAsideAndTheHubIsStillBuiltWhole)
+{
+    HubBench bench;
+    QDir().mkpath(bench.wd.file("RECORD.db"));  // a folder where the file should be
+    testsupport::LogCapture log;
+    DiVuVarude hub;
+    EXPECT_NE(hub.camera(), nullptr);
+    EXPECT_NE(hub.imageWriter(), nullptr);
+    EXPECT_EQ(HubServices::instance(), &hub);
+    EXPECT_EQ(hub.params()->s_filtersize, 3);
+    EXPECT_TRUE(log.anyContains("moved aside"));
+    hub.InsertRecord("kept", "system");
+    EXPECT_EQ(sqlite3(bench.wd.file("RECORD.db"), "select remarks from RECORD;"), "kept");
 }
 
 TEST(HubTest, FlushFromAWorkerClosesLaterAndTheNextEntryReopens)
