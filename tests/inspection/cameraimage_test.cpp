@@ -530,8 +530,9 @@ TEST_F(ImageStoreTest, AlarmImageIsTheSnapshotInItsOwnFormatWithTheCountedMask)
         store->SaveImageMem(1, true);
         EXPECT_EQ(sink.calls, (QStringList{"image 0 1 1", "mask 0 1 1", "rois 0 1"})) << c.colour;
         ASSERT_EQ(sink.image.type(), c.type) << c.colour;
-        if (!c.colour)
+        if (!c.colour) {
             EXPECT_EQ(sink.image.at<uchar>(30, 30), 90);
+        }
         EXPECT_EQ(sink.mask.at<uchar>(0, 0), 0) << c.colour;
         EXPECT_EQ(sink.mask.at<uchar>(30, 30), 255) << c.colour;
         EXPECT_EQ(sink.regions, 0) << c.colour;
