@@ -8,6 +8,7 @@
 #include "foundation/uitexttable.h"
 #include "foundation/workstashmanager.h"
 #include "foundation/zrc_workinformation_manager.h"
+#include "hub/divuvarude.h"
 #include "inspection/hubservices.h"
 #include "inspection/pluginsmanager.h"
 #include "io/vcam_io.h"
@@ -142,11 +143,13 @@ int main(int argc, char** argv)
         PluginsManager::instance = new PluginsManager;
     PluginsManager::instance->loadPlugins();
 
-    // The capture controller: the hub's to create once it exists; until
-    // then start-up creates it here, where the hub would be made.
-    // The live-stream server's warnings reach the log files too.
-    rtsp_set_log_handler(rtsp_log_to_stdout_and_qt);
-    gAiqControl = new AiqControl(gImageW, gImageH);
+    // Step 10 of the hub creates the capture controller; the live-stream
+    // server's warnings reach the log files too.
+    DiVuVarude::setCaptureStarter([] {
+        rtsp_set_log_handler(rtsp_log_to_stdout_and_qt);
+        gAiqControl = new AiqControl(gImageW, gImageH);
+    });
+    new DiVuVarude;  // publishes itself in gpWin
 
     const int code = app->exec();
     // A clean stop: the capture and encoder threads end before the objects

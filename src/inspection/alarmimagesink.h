@@ -18,10 +18,13 @@ class AlarmImageSink {
 public:
     virtual ~AlarmImageSink();
 
-    // The picture: gImageW x gImageH, four channels (R, G, B, A).
-    virtual void save2FailImage(cv::Mat image, int camera, int detect, bool ng) = 0;
+    // `slot` picks one of the step's two cache places (false: the NG image,
+    // true: the OK image).
+    // The picture: gImageW x gImageH, 8-bit, four channels (R, G, B, A) or
+    // one grey channel.
+    virtual void save2FailImage(cv::Mat image, int camera, int detect, bool slot) = 0;
     // The mask that goes with it: 8-bit, 255 where the picture counts.
-    virtual void save2MaskCache(cv::Mat mask, int camera, int detect, bool ng) = 0;
+    virtual void save2MaskCache(cv::Mat mask, int camera, int detect, bool slot) = 0;
     // The regions of the step, drawn on the saved picture.
     virtual void save2Roi(QVector<RoiInterface*> rois, int camera, int detect) = 0;
 

@@ -738,11 +738,9 @@ void CameraImage::SaveImageMem(int detect, bool ng)
     }
     if (m_shape.empty() || m_rgba.empty())
         return;
-    if (isColour())
-        m_shape.copyTo(m_rgba);
-    else
-        Gray2RGBA(m_shape.data, reinterpret_cast<uint32_t*>(m_rgba.data), gImageW, gImageH);
-    sink->save2FailImage(m_rgba, 0, detect, ng);
+    // A grey snapshot goes over as it is (a quarter of the bytes); the
+    // writer widens it while it draws, on its own thread.
+    sink->save2FailImage(m_shape, 0, detect, ng);
     cv::Mat counted;
     if (m_store) {
         const cv::Mat ignore = m_store->getIgnoreMask(detect);

@@ -186,8 +186,9 @@ public:
     // nothing to replace or the file cannot be written.
     bool SaveReTrainImage(int detect);
 
-    // Hands the snapshot (as RGBA), the inverted ignore mask of the step and
-    // the step's regions to the alarm-image writer.
+    // Hands the snapshot (RGBA in colour mode, grey otherwise), the inverted
+    // ignore mask of the step and the step's regions to the alarm-image
+    // writer.
     void SaveImageMem(int detect, bool ng);
 
     // "templateNN.bmp".

@@ -2,6 +2,7 @@
 // start-up leaves behind.
 #include "orvalerun.h"
 #include "support/scratchdir.h"
+#include "support/sqlite3tool.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -104,4 +105,66 @@ TEST(OrvaleStartupTest, WithoutAnAddressExitsWithAFailureCode)
     EXPECT_TRUE(err.contains("no found ip from dhcp!"));
     EXPECT_TRUE(err.contains("no IPv4 address"));
     EXPECT_FALSE(QFileInfo::exists(root.path() + "/userdata/log")) << "nothing is created before the address";
+}
+
+namespace {
+
+using testsupport::sqlite3;
+
+// The device's factory files, built from their SQL text.
+void installFactoryFiles(const QString& appDir)
+{
+    QDir().mkpath(appDir + "/paraGroup/default");
+    for (const auto& [file, sql] : {std::pair<QString, QString>{"paraGroup/default/PARAM.db", "PARAM.sql"},
+                                    {"RECORDNULL.db", "RECORDNULL.sql"}}) {
+        QFile f(QStringLiteral(ORVALE_FACTORY_SQL_DIR "/") + sql);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        sqlite3(appDir + "/" + file, QString::fromUtf8(f.readAll()));
+    }
+}
+
+}  // namespace
+
+TEST(OrvaleStartupTest, TheHubSetsUpItsDatabasesAndFolders)
+{
+    testsupport::ScratchDir root;
+    OrvaleRun run(root);
+    installFactoryFiles(run.appDir());
+    run.start();
+    const QString param = run.appDir() + "/PARAM.db";
+    ASSERT_TRUE(run.waitFor([&] {
+        return QFileInfo(root.path() + "/userdata/alarmimage/detect4/OK").isDir()
+               && sqlite3(param, "select count(*) from sysparam where name='system10';") == "1";
+    })) << run.logText().toStdString();
+
+    const QJsonObject stored =
+        QJsonDocument::fromJson(sqlite3(param, "select value from sysparam where name='paramsjson';").toUtf8()).object();
+    EXPECT_EQ(stored.value("s_filtersize").toInt(), 3);
+    EXPECT_EQ(stored.value("h_mostskewing").toInt(), 8000);
+    EXPECT_EQ(stored.value("c_start_flawdetect"), QJsonValue(true));
+    EXPECT_EQ(sqlite3(param, "select value from sysparam where name='system7';"),
+              "0 0 0 0 0 0 1 0 0 0 0 0 0 0 0 0 0 0 0 0");
+    EXPECT_EQ(sqlite3(param, "select count(*) from sysparam where name in ('system8','system9');"), "2");
+    EXPECT_EQ(sqlite3(run.appDir() + "/RECORD.db", ".schema RECORD"),
+              "CREATE TABLE RECORD (recordtime VARCHAR(255), recordpassword VARCHAR(255), remarks VARCHAR(1024), "
+              "recordtype TEXT);");
+    for (int k = 1; k <= 4; ++k) {
+        EXPECT_TRUE(QFileInfo(root.path() + QStringLiteral("/userdata/alarmimage/detect%1/NG").arg(k)).isDir());
+        EXPECT_TRUE(QFileInfo(run.appDir() + QStringLiteral("/cammer1%1").arg(k)).isDir());
+    }
+    EXPECT_TRUE(QFileInfo(root.path() + "/userdata/record_history").isDir());
+    EXPECT_EQ(run.process().state(), QProcess::Running);
+}
+
+TEST(OrvaleStartupTest, AnUnreadableParameterSetIsKeptAsideAndLogged)
+{
+    testsupport::ScratchDir root;
+    OrvaleRun run(root);
+    installFactoryFiles(run.appDir());
+    QFile::copy(run.appDir() + "/paraGroup/default/PARAM.db", run.appDir() + "/PARAM.db");
+    sqlite3(run.appDir() + "/PARAM.db", "insert into sysparam values ('paramsjson', '{\"s_filtersize\": 7,');");
+    run.start();
+    ASSERT_TRUE(run.waitFor([&] { return run.logText().contains("paramsjson in PARAM.db is not a JSON object"); }))
+        << run.logText().toStdString();
+    EXPECT_EQ(sqlite3(run.appDir() + "/PARAM.db", "select value from sysparam_broken;"), "{\"s_filtersize\": 7,");
 }

@@ -519,19 +519,24 @@ public:
     QStringList calls;
 };
 
-TEST_F(ImageStoreTest, AlarmImageIsTheSnapshotAsRgbaWithTheCountedMask)
+TEST_F(ImageStoreTest, AlarmImageIsTheSnapshotInItsOwnFormatWithTheCountedMask)
 {
-    auto store = makeStore(false);
-    snapshot(*store, 90);
-    params.getIgnoreMask(1)(cv::Rect(0, 0, 8, 8)).setTo(255);
-    RecordingSink sink;
-    store->SaveImageMem(1, true);
-    EXPECT_EQ(sink.calls, (QStringList{"image 0 1 1", "mask 0 1 1", "rois 0 1"}));
-    ASSERT_EQ(sink.image.type(), CV_8UC4);
-    EXPECT_EQ(sink.image.at<cv::Vec4b>(30, 30), cv::Vec4b(90, 90, 90, 0));
-    EXPECT_EQ(sink.mask.at<uchar>(0, 0), 0);
-    EXPECT_EQ(sink.mask.at<uchar>(30, 30), 255);
-    EXPECT_EQ(sink.regions, 0);
+    struct Case { bool colour; int type; };
+    for (const Case& c : {Case{false, CV_8UC1}, Case{true, CV_8UC4}}) {
+        auto store = makeStore(c.colour);
+        snapshot(*store, 90);
+        params.getIgnoreMask(1)(cv::Rect(0, 0, 8, 8)).setTo(255);
+        RecordingSink sink;
+        store->SaveImageMem(1, true);
+        EXPECT_EQ(sink.calls, (QStringList{"image 0 1 1", "mask 0 1 1", "rois 0 1"})) << c.colour;
+        ASSERT_EQ(sink.image.type(), c.type) << c.colour;
+        if (!c.colour) {
+            EXPECT_EQ(sink.image.at<uchar>(30, 30), 90);
+        }
+        EXPECT_EQ(sink.mask.at<uchar>(0, 0), 0) << c.colour;
+        EXPECT_EQ(sink.mask.at<uchar>(30, 30), 255) << c.colour;
+        EXPECT_EQ(sink.regions, 0) << c.colour;
+    }
 }
 
 // --- Qt and OpenCV images --------------------------------------------------------------------------------------

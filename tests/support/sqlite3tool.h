@@ -1,0 +1,23 @@
+#pragma once
+// The sqlite3 command-line tool as an independent reader and writer of the
+// program's databases in tests.
+#include <QProcess>
+#include <QString>
+
+namespace testsupport {
+
+// Runs sqlite3 on `db` with `sql` on its standard input; returns its
+// standard output, trimmed (list mode, "|" between columns).
+inline QString sqlite3(const QString& db, const QString& sql)
+{
+    QProcess p;
+    p.start(QStringLiteral("sqlite3"), {QStringLiteral("-batch"), db});
+    if (!p.waitForStarted(5000))
+        return QStringLiteral("<sqlite3 did not start>");
+    p.write(sql.toUtf8());
+    p.closeWriteChannel();
+    p.waitForFinished(10000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+}  // namespace testsupport
