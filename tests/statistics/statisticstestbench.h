@@ -1,0 +1,81 @@
+#pragma once
+// Shared pieces of the statistics tests: a scratch working directory in UTC
+// (or a zone a test names), the sqlite3 tool on the statistics file, a
+// settable wall clock and a database writer on a thread of its own.
+#include "statistics/productstatisticsdatabase.h"
+#include "statistics/statisticsclock.h"
+#include "support/scratchdir.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <functional>
+#include <memory>
+
+namespace statstest {
+
+inline void setZone(const char* tz)
+{
+    qputenv("TZ", tz);
+    tzset();
+}
+
+// Runs the sqlite3 tool on the statistics file of the working directory.
+inline QString sqlite(const QString& sql)
+{
+    QProcess p;
+    p.start(QStringLiteral("sqlite3"), {ProductstatisticsDatabase::fileName(), sql});
+    p.waitForFinished(10000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+// Spins the event loop until `done` or 5 s passed.
+inline bool waitFor(const std::function<bool()>& done, int ms = 5000)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// A wall clock the test moves by hand.
+struct TestClock {
+    QDateTime now = QDateTime(QDate(2024, 5, 1), QTime(10, 0, 20));
+    TestClock() { statistics::setWallClock([this] { return now; }); }
+    ~TestClock() { statistics::setWallClock({}); }
+    void set(int h, int m, int s = 0) { now = QDateTime(now.date(), QTime(h, m, s)); }
+};
+
+class StatisticsFixture : public ::testing::Test {
+protected:
+    void SetUp() override { setZone("UTC"); }
+    testsupport::ScratchDir scratch;
+    testsupport::WorkingDir cwd{scratch.path()};
+};
+
+// A writer moved to a thread of its own, as the front end runs it.
+struct WriterThread {
+    QThread thread;
+    ProductstatisticsDatabase db;
+    WriterThread()
+    {
+        db.moveToThread(&thread);
+        thread.start();
+    }
+    ~WriterThread()
+    {
+        thread.quit();
+        thread.wait();
+    }
+    bool settled() { return waitFor([this] { return db.committedSaves() == db.submittedSaves(); }); }
+};
+
+}  // namespace statstest
