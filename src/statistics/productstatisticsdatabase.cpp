@@ -262,12 +262,17 @@ bool ProductstatisticsDatabase::openWriter()
     return true;
 }
 
-QByteArray ProductstatisticsDatabase::hourRowText(const HourRecords& records)
+QJsonObject ProductstatisticsDatabase::hourRowJson(const HourRecords& records)
 {
     QJsonArray data;
     for (const stru_StatisticsInfo& info : records)
         data.append(info.save2Json());
-    return QJsonDocument(QJsonObject{{QStringLiteral("data"), data}}).toJson(QJsonDocument::Indented);
+    return QJsonObject{{QStringLiteral("data"), data}};
+}
+
+QByteArray ProductstatisticsDatabase::hourRowText(const HourRecords& records)
+{
+    return QJsonDocument(hourRowJson(records)).toJson(QJsonDocument::Indented);
 }
 
 bool ProductstatisticsDatabase::write(const Pending& work, bool& countersWritten)

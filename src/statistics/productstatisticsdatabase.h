@@ -58,6 +58,9 @@ public:
     // superseded save counts as committed with the one that replaced it).
     quint64 submittedSaves() const { return m_submitted.load(); }
     quint64 committedSaves() const { return m_committed.load(); }
+    // Writes what is pending now. Database thread only (the writer calls it
+    // itself after each save handed in).
+    void flush();
     // How often the WAL is copied back into the file (default 5 minutes).
     void setCheckpointInterval(int ms) { m_checkpointMs = ms; }
     // Retry delay after a failed write (default 1000 ms).
@@ -80,7 +83,8 @@ public:
     static void loadMonthCount(const QDateTime& start, const QDateTime& end, QJsonObject& out, const QString& project);
     static void loadYearCount(const QDateTime& start, const QDateTime& end, QJsonObject& out, const QString& project);
 
-    // The stored text of an hour row.
+    // An hour row: {"data":[record of each project]}, and its stored text.
+    static QJsonObject hourRowJson(const HourRecords& records);
     static QByteArray hourRowText(const HourRecords& records);
 
 signals:
@@ -94,7 +98,6 @@ private:
         quint64 serial = 0;  // the last save it holds
     };
     void schedule();
-    void flush();
     bool openWriter();
     bool write(const Pending& work, bool& countersWritten);
 

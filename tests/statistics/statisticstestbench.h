@@ -28,7 +28,8 @@ inline void setZone(const char* tz)
 inline QString sqlite(const QString& sql)
 {
     QProcess p;
-    p.start(QStringLiteral("sqlite3"), {ProductstatisticsDatabase::fileName(), sql});
+    // Waits for a lock the writer holds rather than failing at once.
+    p.start(QStringLiteral("sqlite3"), {"-cmd", ".timeout 5000", ProductstatisticsDatabase::fileName(), sql});
     p.waitForFinished(10000);
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
