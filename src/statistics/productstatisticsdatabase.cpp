@@ -428,14 +428,14 @@ QVector<stru_StatisticsInfo> ProductstatisticsDatabase::loadCount(const QDateTim
     const QString nowKey = statistics::hourKeyOf(now);
     const int nowMinute = now.time().minute();
     const QString endKey = statistics::hourKeyOf(end);
-    QDateTime cursor = start;
-    QString cursorKey = statistics::hourKeyOf(cursor);
+    qint64 cursorMs = start.toMSecsSinceEpoch();
+    QString cursorKey = statistics::hourKeyOf(start);
     auto advance = [&] {
         // A local hour that repeats (end of summer time) gives one key once.
         const QString before = cursorKey;
         for (int i = 0; i < 3 && cursorKey <= before; ++i) {
-            cursor = cursor.addSecs(3600);
-            cursorKey = statistics::hourKeyOf(cursor);
+            cursorMs += 3600 * 1000;
+            cursorKey = statistics::hourKeyOf(QDateTime::fromMSecsSinceEpoch(cursorMs));
         }
     };
     auto appendFiller = [&] {

@@ -51,6 +51,8 @@ void stage_productstatistics::init(int detectCount, int cameraCount, const QStri
     }
     const QDateTime now = statistics::wallNow();
     m_hourKey = statistics::hourKeyOf(now);
+    m_hourFromMs = QDateTime(now.date(), QTime(now.time().hour(), 0)).toMSecsSinceEpoch();
+    m_hourToMs = m_hourFromMs + 3600 * 1000;
     m_records.clear();
     ProductstatisticsDatabase::loadCount(now.toString(QLatin1String(kStartFormat)), m_records);
     if (m_records.isEmpty())
@@ -87,14 +89,26 @@ void stage_productstatistics::resetStatisticsInfo()
 
 void stage_productstatistics::fitHeldRecord()
 {
-    stru_StatisticsInfo info = getStatisticsInfoByprojectName(m_project);
+    stru_StatisticsInfo& info = held();
     info.resetCameraCount(m_cameraCount);
     info.resetDetectCount(m_detectCount);
-    m_records.insert(m_project, info);
 }
 
-void stage_productstatistics::rollOver(const QDateTime& now)
+stru_StatisticsInfo& stage_productstatistics::held()
 {
+    auto it = m_records.find(m_project);
+    if (it == m_records.end())
+        it = m_records.insert(m_project, freshRecord(m_project));
+    return it.value();
+}
+
+void stage_productstatistics::rollOver(qint64 nowMs)
+{
+    if (nowMs >= m_hourFromMs && nowMs < m_hourToMs)
+        return;
+    const QDateTime now = QDateTime::fromMSecsSinceEpoch(nowMs);
+    m_hourFromMs = QDateTime(now.date(), QTime(now.time().hour(), 0)).toMSecsSinceEpoch();
+    m_hourToMs = m_hourFromMs + 3600 * 1000;
     const QString key = statistics::hourKeyOf(now);
     if (key == m_hourKey || key.isEmpty())
         return;
@@ -119,8 +133,8 @@ void stage_productstatistics::slotMinuteTick()
     if (!m_started)
         return;
     const QDateTime now = statistics::wallNow();
-    rollOver(now);
-    stru_StatisticsInfo info = getStatisticsInfoByprojectName(m_project);
+    rollOver(now.toMSecsSinceEpoch());
+    stru_StatisticsInfo& info = held();
     const bool started = ZRC_WorkInformation_Manager::getInstance()->get_working_info().started;
     const int runState = m_runState ? m_runState() : 0;
     {
@@ -141,7 +155,6 @@ void stage_productstatistics::slotMinuteTick()
         const qint64 minutes = start.isValid() ? std::llround(start.secsTo(now) / 60.0) : 0;
         m_live.closetime = idleMinutes(minutes, m_live.runtime, m_live.stoptime, m_live.alarmtime);
     }
-    m_records.insert(m_project, info);
     saveRecord();
 }
 
@@ -149,8 +162,8 @@ void stage_productstatistics::updateSingleRecord(int detectIndex, const QVector<
 {
     if (!m_started)
         return;
-    rollOver(statistics::wallNow());
-    stru_StatisticsInfo info = getStatisticsInfoByprojectName(m_project);
+    rollOver(statistics::wallNowMs());
+    stru_StatisticsInfo& info = held();
     if (detectIndex < 0 || detectIndex >= info.every_detect.size())
         return;
     stru_DetecteStatisticsInfo& step = info.every_detect[detectIndex];
@@ -166,7 +179,6 @@ void stage_productstatistics::updateSingleRecord(int detectIndex, const QVector<
     }
     ++(allOk ? step.detect_ok : step.detect_ng);
     m_cycleResult = m_cycleResult && allOk;
-    m_records.insert(m_project, info);
     qInfo() << "Update the record of a single detection." << "No. " << detectIndex << "result :" << results;
 }
 
@@ -174,8 +186,8 @@ void stage_productstatistics::updateCycleRecord()
 {
     if (!m_started)
         return;
-    rollOver(statistics::wallNow());
-    stru_StatisticsInfo info = getStatisticsInfoByprojectName(m_project);
+    rollOver(statistics::wallNowMs());
+    stru_StatisticsInfo& info = held();
     {
         QMutexLocker lock(&m_liveLock);
         for (int i = 0; i < m_cameraFlags.size(); ++i) {
@@ -197,7 +209,6 @@ void stage_productstatistics::updateCycleRecord()
     }
     qInfo() << "Update the record of a cycle ." << "result :" << (m_cycleResult ? "true" : "false");
     m_cycleResult = true;
-    m_records.insert(m_project, info);
     saveRecord();
 }
 
@@ -263,11 +274,9 @@ void stage_productstatistics::resetDetectCount(int n)
     m_detectCount = std::max(0, n);
     if (!m_started)
         return;
-    stru_StatisticsInfo info = getStatisticsInfoByprojectName(m_project);
-    if (info.every_detect.size() != m_detectCount) {
+    stru_StatisticsInfo& info = held();
+    if (info.every_detect.size() != m_detectCount)
         info.resetDetectCount(m_detectCount);
-        m_records.insert(m_project, info);
-    }
 }
 
 QJsonObject stage_productstatistics::statisticsInfo2Json() const

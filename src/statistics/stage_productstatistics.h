@@ -77,8 +77,10 @@ public slots:
 private:
     // Moves the held records to the hour of `now` when it differs: the
     // finished hour is handed to the database under its own key first.
-    void rollOver(const QDateTime& now);
+    void rollOver(qint64 nowMs);
     stru_StatisticsInfo freshRecord(const QString& name) const;
+    // The held record of the project (a fresh one when none is held).
+    stru_StatisticsInfo& held();
     void fitHeldRecord();
     void saveRecord();
     void saveParams();
@@ -91,6 +93,8 @@ private:
     int m_cameraCount = 2;
     QString m_project;
     QString m_hourKey;
+    qint64 m_hourFromMs = 0;  // the held hour as epoch milliseconds [from, to)
+    qint64 m_hourToMs = 0;
     ProductstatisticsDatabase::HourRecords m_records;
 
     mutable QMutex m_liveLock;  // guards m_live; written on the main thread only

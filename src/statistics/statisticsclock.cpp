@@ -25,6 +25,16 @@ QDateTime wallNow()
     return clock ? clock() : gettimeofday_date();
 }
 
+qint64 wallNowMs()
+{
+    WallClock clock;
+    {
+        std::lock_guard<std::mutex> lock(g_clockMutex);
+        clock = clockSlot();
+    }
+    return clock ? clock().toMSecsSinceEpoch() : gettimeofday_ms();
+}
+
 void setWallClock(WallClock clock)
 {
     std::lock_guard<std::mutex> lock(g_clockMutex);

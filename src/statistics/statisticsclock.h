@@ -12,6 +12,8 @@ using WallClock = std::function<QDateTime()>;
 
 // The current local date and time.
 QDateTime wallNow();
+// The same as milliseconds since the epoch (cheaper: no local time).
+qint64 wallNowMs();
 // Replaces the clock; an empty function restores the system clock. Set it
 // before counting starts (it is not meant to change under running readers).
 void setWallClock(WallClock clock);

@@ -106,12 +106,18 @@ void stru_DetecteStatisticsInfo::save2Json(QJsonObject& obj) const
     obj.insert(QStringLiteral("detect_all_detail"), all);
 }
 
-void stru_DetecteStatisticsInfo::update(const QJsonObject& obj)
+void stru_DetecteStatisticsInfo::update(const QJsonObject& obj) { readCounts(obj, 0); }
+
+void stru_DetecteStatisticsInfo::updateFromEntry(const QJsonObject& entry) { readCounts(entry, 1); }
+
+void stru_DetecteStatisticsInfo::readCounts(const QJsonObject& obj, int names)
 {
-    detect_ok = qint32(numberOr(obj.value(QLatin1String("detect_ok")), detect_ok));
-    detect_ng = qint32(numberOr(obj.value(QLatin1String("detect_ng")), detect_ng));
-    const QJsonArray ok = obj.value(QLatin1String("detect_ok_detail")).toArray();
-    const QJsonArray ng = obj.value(QLatin1String("detect_ng_detail")).toArray();
+    // Read in place under either set of names: moving the keys first
+    // (everyDetect2All) rebuilds the object once per key.
+    detect_ok = qint32(numberOr(obj.value(QLatin1String(kStepKeys[0][names])), detect_ok));
+    detect_ng = qint32(numberOr(obj.value(QLatin1String(kStepKeys[1][names])), detect_ng));
+    const QJsonArray ok = obj.value(QLatin1String(kStepKeys[3][names])).toArray();
+    const QJsonArray ng = obj.value(QLatin1String(kStepKeys[4][names])).toArray();
     const int n = std::max(ok.size(), ng.size());
     resetCameraCount(n);
     for (int i = 0; i < n; ++i) {
@@ -212,11 +218,8 @@ void stru_StatisticsInfo::update(const QJsonObject& obj)
     stru_DetecteStatisticsInfo::update(obj);
     const QJsonArray steps = obj.value(QLatin1String("every_detect")).toArray();
     resetDetectCount(steps.size());
-    for (int i = 0; i < steps.size(); ++i) {
-        QJsonObject step = steps.at(i).toObject();
-        everyDetect2All(step);
-        every_detect[i].update(step);
-    }
+    for (int i = 0; i < steps.size(); ++i)
+        every_detect[i].updateFromEntry(steps.at(i).toObject());
     // Minutes are stored as 32-bit numbers.
     runtime = qint32(numberOr(obj.value(QLatin1String("runtime")), runtime));
     stoptime = qint32(numberOr(obj.value(QLatin1String("stoptime")), stoptime));

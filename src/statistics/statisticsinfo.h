@@ -28,6 +28,12 @@ struct stru_DetecteStatisticsInfo {
     void add(const stru_DetecteStatisticsInfo& other);
     void save2Json(QJsonObject& obj) const;
     void update(const QJsonObject& obj);
+    // The same from an "every_detect" entry, read under its entry keys.
+    void updateFromEntry(const QJsonObject& entry);
+
+private:
+    // names 0: step keys, 1: entry keys.
+    void readCounts(const QJsonObject& obj, int names);
 };
 
 // One project's record of one clock hour. The inherited counts are whole
