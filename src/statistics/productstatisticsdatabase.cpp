@@ -10,6 +10,9 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QTimeZone>
+
+#include <algorithm>
 
 #include <utility>
 
@@ -387,6 +390,35 @@ QVariantMap ProductstatisticsDatabase::loadParams(const QString& table)
 
 namespace {
 
+// Hour keys of rising epoch times in the system's zone. The offset is taken
+// from the zone's transitions once per query: a local conversion per hour
+// costs more than reading the hour's row.
+class LocalHourKeys {
+public:
+    LocalHourKeys(qint64 fromMs, qint64 toMs) : m_zone(QTimeZone::systemTimeZone())
+    {
+        if (!m_zone.isValid())
+            return;
+        const QDateTime from = QDateTime::fromMSecsSinceEpoch(fromMs, Qt::UTC);
+        m_offsetMs = qint64(m_zone.offsetFromUtc(from)) * 1000;
+        m_transitions = m_zone.transitions(from, QDateTime::fromMSecsSinceEpoch(toMs, Qt::UTC));
+    }
+    QString key(qint64 ms)
+    {
+        if (!m_zone.isValid())
+            return statistics::hourKeyOf(QDateTime::fromMSecsSinceEpoch(ms));
+        while (m_next < m_transitions.size() && m_transitions[m_next].atUtc.toMSecsSinceEpoch() <= ms)
+            m_offsetMs = qint64(m_transitions[m_next++].offsetFromUtc) * 1000;
+        return statistics::hourKeyOf(QDateTime::fromMSecsSinceEpoch(ms + m_offsetMs, Qt::UTC));
+    }
+
+private:
+    QTimeZone m_zone;
+    qint64 m_offsetMs = 0;
+    QTimeZone::OffsetDataList m_transitions;
+    int m_next = 0;
+};
+
 QJsonArray rowData(const QByteArray& text)
 {
     return QJsonDocument::fromJson(text).object().value(QLatin1String("data")).toArray();
@@ -429,13 +461,14 @@ QVector<stru_StatisticsInfo> ProductstatisticsDatabase::loadCount(const QDateTim
     const int nowMinute = now.time().minute();
     const QString endKey = statistics::hourKeyOf(end);
     qint64 cursorMs = start.toMSecsSinceEpoch();
-    QString cursorKey = statistics::hourKeyOf(start);
+    LocalHourKeys keys(cursorMs, std::max(cursorMs, end.toMSecsSinceEpoch()) + 2LL * 24 * 3600 * 1000);
+    QString cursorKey = keys.key(cursorMs);
     auto advance = [&] {
         // A local hour that repeats (end of summer time) gives one key once.
         const QString before = cursorKey;
         for (int i = 0; i < 3 && cursorKey <= before; ++i) {
             cursorMs += 3600 * 1000;
-            cursorKey = statistics::hourKeyOf(QDateTime::fromMSecsSinceEpoch(cursorMs));
+            cursorKey = keys.key(cursorMs);
         }
     };
     auto appendFiller = [&] {
