@@ -26,6 +26,15 @@ QList<qint32> listOf(const QVariant& text)
     return out;
 }
 
+void insertPeriod(QVariantMap& m, const StatisticsLive& live)
+{
+    m.insert(QStringLiteral("starttime"), live.starttime);
+    m.insert(QStringLiteral("runtime"), live.runtime);
+    m.insert(QStringLiteral("stoptime"), live.stoptime);
+    m.insert(QStringLiteral("alarmtime"), live.alarmtime);
+    m.insert(QStringLiteral("closetime"), live.closetime);
+}
+
 qint32 at(const QList<qint32>& list, int i) { return i >= 0 && i < list.size() ? list[i] : 0; }
 
 }  // namespace
@@ -34,11 +43,7 @@ QVariantMap StatisticsLive::toParams() const
 {
     const int n = std::max(detect_ok_detail.size(), detect_ng_detail.size());
     QVariantMap m;
-    m.insert(QStringLiteral("starttime"), starttime);
-    m.insert(QStringLiteral("runtime"), runtime);
-    m.insert(QStringLiteral("stoptime"), stoptime);
-    m.insert(QStringLiteral("alarmtime"), alarmtime);
-    m.insert(QStringLiteral("closetime"), closetime);
+    insertPeriod(m, *this);
     m.insert(QStringLiteral("detect_ok"), detect_ok);
     m.insert(QStringLiteral("detect_ng"), detect_ng);
     m.insert(QStringLiteral("detect_ok_detail"), listText(detect_ok_detail, n));
@@ -51,11 +56,7 @@ QVariantMap StatisticsLive::toParams(int camera) const
     QVariantMap m;
     m.insert(QStringLiteral("detect_ok"), at(detect_ok_detail, camera));
     m.insert(QStringLiteral("detect_ng"), at(detect_ng_detail, camera));
-    m.insert(QStringLiteral("starttime"), starttime);
-    m.insert(QStringLiteral("runtime"), runtime);
-    m.insert(QStringLiteral("stoptime"), stoptime);
-    m.insert(QStringLiteral("alarmtime"), alarmtime);
-    m.insert(QStringLiteral("closetime"), closetime);
+    insertPeriod(m, *this);
     return m;
 }
 

@@ -324,13 +324,7 @@ TEST_F(DatabaseTest, KilledWriterLeavesOneWholeSaveAndNoPrintedCommitLost)
         const int killAfterMs = 30 + int(rng.bounded(120));
         SCOPED_TRACE(killAfterMs);
         QProcess writer;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(kWriterEnv, scratch.path());
-        writer.setProcessEnvironment(env);
-        writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        writer.start(QCoreApplication::applicationFilePath(),
-                     {"--gtest_filter=DatabaseTest.DISABLED_WriterProcess", "--gtest_also_run_disabled_tests"});
-        ASSERT_TRUE(writer.waitForStarted(-1));
+        ASSERT_TRUE(startSelf(writer, "DatabaseTest.DISABLED_WriterProcess", kWriterEnv, scratch.path()));
         int lastPrinted = 0;
         QElapsedTimer since;
         bool started = false;

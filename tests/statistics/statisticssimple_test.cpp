@@ -106,13 +106,7 @@ TEST_F(SimpleTotalsTest, AKilledSaveLeavesTheLastWholeFile)
         const int killAfterMs = 20 + int(rng.bounded(100));
         SCOPED_TRACE(killAfterMs);
         QProcess writer;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(kWriterEnv, scratch.path());
-        writer.setProcessEnvironment(env);
-        writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        writer.start(QCoreApplication::applicationFilePath(),
-                     {"--gtest_filter=SimpleTotalsTest.DISABLED_WriterProcess", "--gtest_also_run_disabled_tests"});
-        ASSERT_TRUE(writer.waitForStarted(-1));
+        ASSERT_TRUE(startSelf(writer, "SimpleTotalsTest.DISABLED_WriterProcess", kWriterEnv, scratch.path()));
         int lastSaved = 0;
         QElapsedTimer since;
         since.start();

@@ -47,6 +47,19 @@ inline bool waitFor(const std::function<bool()>& done, int ms = 5000)
     return true;
 }
 
+// Starts this test program again, running only the disabled test `test`,
+// with `envName` set to `dir`: a writer process a test can kill.
+inline bool startSelf(QProcess& p, const char* test, const char* envName, const QString& dir)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(envName, dir);
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(QCoreApplication::applicationFilePath(),
+            {QStringLiteral("--gtest_filter=%1").arg(test), "--gtest_also_run_disabled_tests"});
+    return p.waitForStarted(-1);
+}
+
 // A wall clock the test moves by hand.
 struct TestClock {
     QDateTime now = QDateTime(QDate(2024, 5, 1), QTime(10, 0, 20));
