@@ -17,6 +17,7 @@
 
 #include <glog/logging.h>
 
+#include <atomic>
 #include <csignal>
 #include <sys/types.h>
 
@@ -96,8 +97,13 @@ TEST_F(DatabaseTest, SaveWritesTheIndentedRowOfEveryProjectAndTheCounters)
     WriterThread w;
     ProductstatisticsDatabase::HourRecords records{{"alpha", hourRecord("2024-05-01 10", "alpha", 5)},
                                                    {"beta", hourRecord("2024-05-01 10", "beta", 8)}};
+    std::atomic<QThread*> writtenOn{nullptr};
+    QObject::connect(&w.db, &ProductstatisticsDatabase::committed, &w.db,
+                     [&writtenOn] { writtenOn = QThread::currentThread(); }, Qt::DirectConnection);
     w.db.slotSaveRecord("2024-05-01 10", records, liveCounts(13));
     ASSERT_TRUE(w.settled());
+    ASSERT_TRUE(waitFor([&writtenOn] { return writtenOn.load() != nullptr; }));
+    EXPECT_EQ(writtenOn.load(), &w.thread) << "written on the caller's thread";
     const QString row = sqlite("select value from resstatistics where name = '2024-05-01 10'");
     EXPECT_TRUE(row.startsWith("{\n    \"data\": [\n")) << row.toStdString();
     const QJsonArray data = QJsonDocument::fromJson(row.toUtf8()).object().value("data").toArray();
