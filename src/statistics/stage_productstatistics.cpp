@@ -24,6 +24,8 @@ void padTo(QList<qint32>& list, int n)
 stage_productstatistics::stage_productstatistics(QObject* parent) : QObject(parent)
 {
     m_timer.setInterval(60000);
+    // A minute is booked per tick: a coarse timer may fire seconds early.
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &stage_productstatistics::slotMinuteTick);
 }
 
