@@ -441,6 +441,7 @@ void HttpServer::serve()
     Impl& d = *m_impl;
     if (!d.daemon)
         return;
+    bool first = true;  // the first turn does not wait: liveness shows at once
     while (!d.stopRequested.load()) {
         fd_set rs, ws, es;
         FD_ZERO(&rs);
@@ -456,7 +457,8 @@ void HttpServer::serve()
         }
         FD_SET(d.wakeFd, &rs);
         maxFd = std::max<MHD_socket>(maxFd, d.wakeFd);
-        long waitMs = d.options.pollLimitMs;
+        long waitMs = first ? 0 : d.options.pollLimitMs;
+        first = false;
         MHD_UNSIGNED_LONG_LONG libraryMs = 0;
         if (MHD_get_timeout(d.daemon, &libraryMs) == MHD_YES)
             waitMs = std::min<long>(waitMs, static_cast<long>(std::min<MHD_UNSIGNED_LONG_LONG>(libraryMs, 1000000)));
