@@ -1,4 +1,5 @@
 #include "httpapi/httpservice_mg_business.h"
+#include "foundation/logmanager.h"
 
 #include "foundation/foundationservices.h"
 #include "foundation/zrc_workinformation_manager.h"
@@ -44,7 +45,7 @@ bool HttpBusiness_MG::repostToOwnThread(const char* method, const CTask_FormData
     if (QThread::currentThread() == thread())
         return false;
     if (!QMetaObject::invokeMethod(this, method, Qt::QueuedConnection, Q_ARG(CTask_FormData_Mongoose, req)))
-        qWarning() << "[HTTP] cannot re-post" << method << "to the main thread";
+        qCWarning(level_1) << "[HTTP] cannot re-post" << method << "to the main thread";
     return true;
 }
 

@@ -1,4 +1,5 @@
 #include "httpapi/httpreactor_mg.h"
+#include "foundation/logmanager.h"
 
 #include "foundation/foundationservices.h"
 #include "foundation/publictools.h"
@@ -85,7 +86,7 @@ HttpAnswerGuard::~HttpAnswerGuard()
     reply.data.code = -1;
     reply.data.msg = QStringLiteral("request not answered: %1").arg(m_url);
     if (m_channel->deliver(m_id, HttpReactor_MG::buildReply(reply)) == httpserver::HttpServer::Delivery::Accepted)
-        qWarning() << "[HTTP] no handler answered" << m_url << "- answered code -1";
+        qCWarning(level_1) << "[HTTP] no handler answered" << m_url << "- answered code -1";
 }
 
 // ---- the reactor -------------------------------------------------------------------------
@@ -161,7 +162,7 @@ void HttpReactor_MG::set_cachefile_path(const QString& path)
     if (QFileInfo(mapped).isDir())
         emptyDeviceFolder(path, QStringLiteral("[HTTP_UPLOAD]"));
     else if (!QDir().mkpath(mapped))
-        qWarning() << "[HTTP_UPLOAD] cannot create the upload folder" << mapped;
+        qCWarning(level_1) << "[HTTP_UPLOAD] cannot create the upload folder" << mapped;
     cachefile_path = path;
 }
 
@@ -241,7 +242,7 @@ void HttpReactor_MG::run()
                                  : host.toString();
     const QString url = QStringLiteral("http://%1:%2").arg(hostText).arg(port);
     if (!server.listen(host, port)) {
-        qWarning().noquote() << "[NT_MONGOOSE]" << "Cannot listen on %s. Use http://ADDR:PORT or :PORT" << url
+        qCWarning(level_1).noquote() << "[NT_MONGOOSE]" << "Cannot listen on %s. Use http://ADDR:PORT or :PORT" << url
                              << "-" << server.error();
         return;
     }
@@ -273,7 +274,7 @@ std::optional<httpserver::Reply> HttpReactor_MG::onHead(httpserver::Exchange& ex
     ex.data = std::move(owned);
     if (!cache_routes.contains(st->url)) {
         if (ex.declaredLength >= kMaxRecvSize) {
-            qWarning() << "[MG_RECV] body of" << ex.declaredLength << "bytes refused for" << st->url;
+            qCWarning(level_1) << "[MG_RECV] body of" << ex.declaredLength << "bytes refused for" << st->url;
             return tooLarge();
         }
         return std::nullopt;
@@ -283,7 +284,7 @@ std::optional<httpserver::Reply> HttpReactor_MG::onHead(httpserver::Exchange& ex
     {
         QMutexLocker lock(&mutex);
         if (working_urls.contains(st->url) || m_uploadUrls.contains(st->url)) {
-            qWarning() << "[HTTP_UPLOAD] refused: an upload to" << st->url << "is still in progress";
+            qCWarning(level_1) << "[HTTP_UPLOAD] refused: an upload to" << st->url << "is still in progress";
             return callback_immediately_503(kSameUrl);
         }
         m_uploadUrls.insert(st->url);
@@ -293,7 +294,7 @@ std::optional<httpserver::Reply> HttpReactor_MG::onHead(httpserver::Exchange& ex
     const qint64 free = uploadcache::freeBytes(folder);
     st->allowed = free < 0 ? -1 : std::max<qint64>(0, free - m_uploadReserve.load());
     if (ex.declaredLength >= 0 && st->allowed >= 0 && ex.declaredLength > st->allowed) {
-        qWarning() << "[HTTP_UPLOAD] refused: upload of" << ex.declaredLength << "bytes to" << st->url << "leaves less than"
+        qCWarning(level_1) << "[HTTP_UPLOAD] refused: upload of" << ex.declaredLength << "bytes to" << st->url << "leaves less than"
                    << m_uploadReserve.load() << "bytes free in" << folder;
         return noSpace();
     }
@@ -341,7 +342,7 @@ void HttpReactor_MG::onBody(httpserver::Exchange& ex, const char* data, size_t s
     if (st->fd < 0)
         return;
     if (!writeAll(st->fd, data, size)) {
-        qWarning() << "[HTTP_UPLOAD] cannot write the cache file" << st->cacheFile << std::strerror(errno)
+        qCWarning(level_1) << "[HTTP_UPLOAD] cannot write the cache file" << st->cacheFile << std::strerror(errno)
                    << "- the partial file is deleted";
         st->writeFailed = true;
         st->dropFile();
@@ -356,7 +357,7 @@ std::optional<httpserver::Reply> HttpReactor_MG::onComplete(httpserver::Exchange
     qInfo() << "[MG_RECV]:" << "*********************************" << st->url << "body length:" << ex.bodyBytes;
     if (!st->upload) {
         if (st->overLimit) {
-            qWarning() << "[MG_RECV] chunked body past" << kMaxRecvSize << "bytes refused for" << st->url;
+            qCWarning(level_1) << "[MG_RECV] chunked body past" << kMaxRecvSize << "bytes refused for" << st->url;
             return tooLarge();
         }
         {
@@ -369,7 +370,7 @@ std::optional<httpserver::Reply> HttpReactor_MG::onComplete(httpserver::Exchange
         return std::nullopt;
     }
     if (st->overSpace) {
-        qWarning() << "[HTTP_UPLOAD] refused: chunked upload to" << st->url << "passed the free space";
+        qCWarning(level_1) << "[HTTP_UPLOAD] refused: chunked upload to" << st->url << "passed the free space";
         return noSpace();
     }
     if (st->fd >= 0) {
@@ -392,7 +393,7 @@ void HttpReactor_MG::onEnd(httpserver::Exchange& ex, bool completed)
     if (!st || !st->upload || st->queued)
         return;
     if (!completed && (st->fd >= 0 || QFileInfo::exists(st->cacheFile)))
-        qWarning() << "[HTTP_UPLOAD] upload to" << st->url << "ended after" << ex.bodyBytes
+        qCWarning(level_1) << "[HTTP_UPLOAD] upload to" << st->url << "ended after" << ex.bodyBytes
                    << "bytes, before its body was complete; the partial file is deleted";
     st->dropFile();
     QMutexLocker lock(&mutex);
@@ -404,11 +405,11 @@ void HttpReactor_MG::onEnd(httpserver::Exchange& ex, bool completed)
 std::optional<httpserver::Reply> HttpReactor_MG::preprocessRecvDatas(const QString& url)
 {
     if (_Queue_RecvDatas.size() > limit_max_recvdatas) {
-        qWarning() << "[MG_RECV] queue full, refused" << url;
+        qCWarning(level_1) << "[MG_RECV] queue full, refused" << url;
         return callback_immediately_503(kQueueFull);
     }
     if (limit_onlyurl && working_urls.contains(url)) {
-        qWarning() << "[MG_RECV] same url still running, refused" << url;
+        qCWarning(level_1) << "[MG_RECV] same url still running, refused" << url;
         return callback_immediately_503(kSameUrl);
     }
     if (!routes.contains(url)) {

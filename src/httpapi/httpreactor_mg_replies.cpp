@@ -1,6 +1,7 @@
 // Reply building of the HTTP control API: the reply kind follows from the
 // fields a handler filled; the operator application parses these bytes.
 #include "httpapi/httpreactor_mg.h"
+#include "foundation/logmanager.h"
 
 #include "foundation/publictools.h"
 
@@ -136,7 +137,7 @@ httpserver::Reply HttpReactor_MG::Reply_Integrality_MultiPart(const CTask_FormDa
     for (auto it = r.data.multipart_images.cbegin(); it != r.data.multipart_images.cend(); ++it) {
         const cv::Mat& image = it.value();
         if (image.empty() || image.depth() != CV_8U) {
-            qWarning() << "[HTTP] image part" << it.key() << "left out: not an 8-bit image (depth" << image.depth()
+            qCWarning(level_1) << "[HTTP] image part" << it.key() << "left out: not an 8-bit image (depth" << image.depth()
                        << ") for" << r.data.url;
             continue;
         }
@@ -166,7 +167,7 @@ httpserver::Reply HttpReactor_MG::buildReply(const CTask_FormData_Mongoose& r)
         if (QFileInfo::exists(r.data.file_path)) {
             if (std::optional<httpserver::Reply> file = Reply_Integrality_File(r))
                 return std::move(*file);
-            qWarning() << "[HTTP] cannot open the file to send" << r.data.file_path << "for" << r.data.url;
+            qCWarning(level_1) << "[HTTP] cannot open the file to send" << r.data.file_path << "for" << r.data.url;
         }
         CTask_FormData_Mongoose missing;
         missing.inherit(r);
@@ -188,7 +189,7 @@ void HttpReactor_MG::finishWorkAction(const CTask_FormData_Mongoose& reply)
     case httpserver::HttpServer::Delivery::Accepted:
         break;
     case httpserver::HttpServer::Delivery::AlreadyAnswered:
-        qWarning() << "[HTTP] second reply for" << reply.data.url << "dropped";
+        qCWarning(level_1) << "[HTTP] second reply for" << reply.data.url << "dropped";
         break;
     case httpserver::HttpServer::Delivery::Unknown:
         qInfo() << "[HTTP] the connection of" << reply.data.url << "is gone; reply dropped";
@@ -209,7 +210,7 @@ void HttpReactor_MG::finishWorkAction_ParamError(const CTask_FormData_Mongoose& 
 {
     if (m_channel->deliver(req.connection, callback_immediately_xxx(code, text))
         == httpserver::HttpServer::Delivery::AlreadyAnswered)
-        qWarning() << "[HTTP] second reply for" << req.data.url << "dropped";
+        qCWarning(level_1) << "[HTTP] second reply for" << req.data.url << "dropped";
 }
 
 httpserver::Reply HttpReactor_MG::callback_immediately_503(const QString& text)

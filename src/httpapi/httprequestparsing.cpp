@@ -1,4 +1,5 @@
 #include "httpapi/httprequestparsing.h"
+#include "foundation/logmanager.h"
 
 #include "foundation/publictools.h"
 
@@ -64,7 +65,7 @@ CTask_FormData_Mongoose requestRecordFrom(const httpserver::Exchange& ex, const 
     const QJsonDocument doc = QJsonDocument::fromJson(body, &err);
     if (err.error != QJsonParseError::NoError || !doc.isObject()) {
         rec.data.json_invalid = true;
-        qWarning() << "parseAnd2Queue" << "json error:"
+        qCWarning(level_1) << "parseAnd2Queue" << "json error:"
                    << (err.error != QJsonParseError::NoError ? err.errorString() : QStringLiteral("not an object"))
                    << rec.data.url;
     } else {

@@ -1,4 +1,5 @@
 #include "httpapi/uploadcache.h"
+#include "foundation/logmanager.h"
 
 #include "foundation/publictools.h"
 #include "platform/system/dataroot.h"
@@ -49,13 +50,13 @@ void rotate(const QString& folder, const QSet<QString>& inUse, int keep)
 int createExclusive(const QString& folder, const QString& path)
 {
     if (!platform::DataRoot::isInside(folder, path) || QFileInfo(path).fileName().isEmpty()) {
-        qWarning() << "[HTTP_UPLOAD] cache file outside its folder refused:" << path;
+        qCWarning(level_1) << "[HTTP_UPLOAD] cache file outside its folder refused:" << path;
         return -1;
     }
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                           0644);
     if (fd < 0)
-        qWarning() << "[HTTP_UPLOAD] cannot create the cache file" << path << std::strerror(errno);
+        qCWarning(level_1) << "[HTTP_UPLOAD] cannot create the cache file" << path << std::strerror(errno);
     return fd;
 }
 
@@ -63,16 +64,16 @@ bool removeCacheFile(const QString& path)
 {
     const QString clean = QDir::cleanPath(path);
     if (path.trimmed().isEmpty() || clean == QLatin1String("/")) {
-        qWarning() << "[HTTP_UPLOAD] refusing to delete" << path;
+        qCWarning(level_1) << "[HTTP_UPLOAD] refusing to delete" << path;
         return false;
     }
     const QFileInfo fi(clean);
     if (fi.isDir() && !fi.isSymLink()) {
-        qWarning() << "[HTTP_UPLOAD] refusing to delete a folder" << path;
+        qCWarning(level_1) << "[HTTP_UPLOAD] refusing to delete a folder" << path;
         return false;
     }
     if (::unlink(QFile::encodeName(clean).constData()) != 0 && errno != ENOENT) {
-        qWarning() << "[HTTP_UPLOAD] cannot delete" << path << std::strerror(errno);
+        qCWarning(level_1) << "[HTTP_UPLOAD] cannot delete" << path << std::strerror(errno);
         return false;
     }
     return true;

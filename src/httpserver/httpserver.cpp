@@ -3,6 +3,7 @@
 #include "platform/system/monotonicclock.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
 
 #include <microhttpd.h>
 
@@ -19,6 +20,9 @@
 #include <vector>
 
 namespace httpserver {
+
+// The program's always-on category: warnings of the server reach the log files.
+Q_LOGGING_CATEGORY(lcServer, "level_1")
 
 // ---- Reply ----------------------------------------------------------------------
 
@@ -153,7 +157,7 @@ struct HttpServer::Impl {
                                                    const_cast<char*>(reply.body.constData()), MHD_RESPMEM_MUST_COPY);
         }
         if (!resp) {
-            qWarning() << "[HTTP] cannot build a reply for request" << st->ex.id << "- closing the connection";
+            qCWarning(lcServer) << "[HTTP] cannot build a reply for request" << st->ex.id << "- closing the connection";
             return MHD_NO;
         }
         MHD_add_response_header(resp, "Connection", "close");
@@ -161,7 +165,7 @@ struct HttpServer::Impl {
             // The library refuses an empty value.
             const QByteArray value = h.second.isEmpty() ? QByteArrayLiteral(" ") : h.second;
             if (MHD_add_response_header(resp, h.first.constData(), value.constData()) != MHD_YES)
-                qWarning() << "[HTTP] header left out of the reply:" << h.first;
+                qCWarning(lcServer) << "[HTTP] header left out of the reply:" << h.first;
         }
         const MHD_Result ok = MHD_queue_response(st->conn, static_cast<unsigned>(reply.status), resp);
         MHD_destroy_response(resp);
@@ -449,7 +453,7 @@ void HttpServer::serve()
         FD_ZERO(&es);
         MHD_socket maxFd = -1;
         if (MHD_get_fdset2(d.daemon, &rs, &ws, &es, &maxFd, FD_SETSIZE) != MHD_YES) {
-            qWarning() << "[HTTP] cannot collect the sockets to watch";
+            qCWarning(lcServer) << "[HTTP] cannot collect the sockets to watch";
             maxFd = -1;
             FD_ZERO(&rs);
             FD_ZERO(&ws);
@@ -466,7 +470,7 @@ void HttpServer::serve()
         const int n = ::select(maxFd + 1, &rs, &ws, &es, &tv);
         if (n < 0) {
             if (errno != EINTR)
-                qWarning() << "[HTTP] select failed:" << std::strerror(errno);
+                qCWarning(lcServer) << "[HTTP] select failed:" << std::strerror(errno);
             FD_ZERO(&rs);
             FD_ZERO(&ws);
             FD_ZERO(&es);

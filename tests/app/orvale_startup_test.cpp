@@ -34,6 +34,7 @@ public:
         env.insert("ORVALE_DEVICE_ID", "testcam01");
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.remove("ORVALE_DEVICE");
+        env.insert("ORVALE_HTTP_PORT", "0");  // a free port: the fixed one only in a private network
         m_proc.setProcessEnvironment(env);
         m_proc.setWorkingDirectory(appDir());
         m_proc.start(program, args);
