@@ -312,7 +312,7 @@ TEST(HttpReactorTest, RequestNoHandlerAnsweredGetsMinusOne)
     const auto reply = testsupport::RawHttpReply::parse(b.get("/dide/context/lastshowlive", "User-Agent: u\r\n"));
     EXPECT_EQ(reply.statusLine, "HTTP/1.1 200 OK");
     EXPECT_EQ(reply.body, R"({"code":-1,"msg":"request not answered: /dide/context/lastshowlive","result":{}})");
-    EXPECT_TRUE(log.anyContains("no handler answered"));
+    EXPECT_TRUE(waitUntil([&] { return log.anyContains("no handler answered"); }));
 }
 
 TEST(HttpReactorTest, RestartClosesWaitingConnectionsAndServesAgain)

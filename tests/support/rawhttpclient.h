@@ -50,6 +50,13 @@ public:
         return true;
     }
 
+    // Tells the peer nothing more will come (half-close).
+    void finishSending()
+    {
+        if (m_fd >= 0)
+            ::shutdown(m_fd, SHUT_WR);
+    }
+
     // Everything received until the peer closes or `timeoutMs` passes.
     QByteArray readAll(int timeoutMs = 5000)
     {
