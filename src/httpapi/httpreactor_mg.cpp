@@ -36,6 +36,9 @@ httpserver::Reply noSpace()
                                   QByteArrayLiteral("Payload Too Large, not enough free space for the upload\n"));
 }
 
+// The URL the last guard made on this thread holds.
+thread_local QString t_guardedUrl;
+
 bool writeAll(int fd, const char* data, size_t size)
 {
     while (size > 0) {
@@ -467,6 +470,15 @@ void HttpReactor_MG::onWorkAction()
             handler = cache_routes.value(url);
             upload = static_cast<bool>(handler);
         }
+        if (upload) {
+            // The route stays busy without a gap: it passes from the upload's
+            // mark to the running list, which the handler's guard releases.
+            QMutexLocker lock(&mutex);
+            m_uploadUrls.remove(url);
+            if (!working_urls.contains(url))
+                working_urls.append(url);
+        }
+        t_guardedUrl.clear();
         if (handler) {
             OperationRecord_Interface::ActingUserScope actingUser(rec->data.user_id);
             emit sigRecvMessage(*rec);
@@ -474,7 +486,8 @@ void HttpReactor_MG::onWorkAction()
         }
         if (upload) {
             QMutexLocker lock(&mutex);
-            m_uploadUrls.remove(url);
+            if (t_guardedUrl != url)
+                working_urls.removeAll(url);  // the handler held no guard of its own
             m_cacheInUse.remove(rec->data.file_path);
         }
         rec.reset();
@@ -490,6 +503,7 @@ CLimit_List_WorkingUrl::CLimit_List_WorkingUrl(HttpReactor_MG* reactor, const QS
     if (!m_reactor->working_urls.contains(m_url))
         m_reactor->working_urls.append(m_url);
     m_held = true;
+    t_guardedUrl = m_url;
 }
 
 CLimit_List_WorkingUrl::~CLimit_List_WorkingUrl()

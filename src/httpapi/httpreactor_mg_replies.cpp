@@ -39,6 +39,18 @@ void addExtraHeaders(QMap<QString, QString>& map, const CTask_FormData_Mongoose&
         map.insert(it.key(), it.value().toString());
 }
 
+// The kind's Content-Type, then the extra headers, then the record's own
+// Content-Type when it names one.
+QMap<QString, QString> headerMap(const QString& kindType, const CTask_FormData_Mongoose& r)
+{
+    QMap<QString, QString> map;
+    map.insert(QStringLiteral("Content-Type"), kindType);
+    addExtraHeaders(map, r);
+    if (!r.data.content_type.isEmpty())
+        map.insert(QStringLiteral("Content-Type"), r.data.content_type);
+    return map;
+}
+
 QByteArray partHead(const QString& name, const char* contentType)
 {
     return HttpReactor_MG::multipartBoundary() + "\r\n" + "Content-Disposition: form-data; name=\"" + name.toUtf8()
@@ -68,11 +80,7 @@ QString HttpReactor_MG::mimeTypeForFile(const QString& path)
 
 httpserver::Reply HttpReactor_MG::Reply_Integrality_Json(const CTask_FormData_Mongoose& r)
 {
-    QMap<QString, QString> map;
-    map.insert(QStringLiteral("Content-Type"), QStringLiteral("application/json"));
-    addExtraHeaders(map, r);
-    if (!r.data.content_type.isEmpty())
-        map.insert(QStringLiteral("Content-Type"), r.data.content_type);
+    const QMap<QString, QString> map = headerMap(QStringLiteral("application/json"), r);
     QJsonObject envelope;
     envelope.insert(QStringLiteral("code"), r.data.code);
     envelope.insert(QStringLiteral("msg"), r.data.msg);
@@ -87,12 +95,7 @@ httpserver::Reply HttpReactor_MG::Reply_Integrality_Empty(const CTask_FormData_M
 
 httpserver::Reply HttpReactor_MG::Reply_Integrality_BinaryStream(const CTask_FormData_Mongoose& r)
 {
-    QMap<QString, QString> map;
-    map.insert(QStringLiteral("Content-Type"), QStringLiteral("application/octet-stream"));
-    addExtraHeaders(map, r);
-    if (!r.data.content_type.isEmpty())
-        map.insert(QStringLiteral("Content-Type"), r.data.content_type);
-    return withHead(map, r, r.data.body);
+    return withHead(headerMap(QStringLiteral("application/octet-stream"), r), r, r.data.body);
 }
 
 std::optional<httpserver::Reply> HttpReactor_MG::Reply_Integrality_File(const CTask_FormData_Mongoose& r)
@@ -117,12 +120,8 @@ std::optional<httpserver::Reply> HttpReactor_MG::Reply_Integrality_File(const CT
 
 httpserver::Reply HttpReactor_MG::Reply_Integrality_MultiPart(const CTask_FormData_Mongoose& r)
 {
-    QMap<QString, QString> map;
-    map.insert(QStringLiteral("Content-Type"),
-               QStringLiteral("multipart/form-data;boundary=") + QString::fromLatin1(multipartBoundary()));
-    addExtraHeaders(map, r);
-    if (!r.data.content_type.isEmpty())
-        map.insert(QStringLiteral("Content-Type"), r.data.content_type);
+    const QMap<QString, QString> map =
+        headerMap(QStringLiteral("multipart/form-data;boundary=") + QString::fromLatin1(multipartBoundary()), r);
 
     QByteArray body;
     for (auto it = r.data.multipart_fields.cbegin(); it != r.data.multipart_fields.cend(); ++it) {

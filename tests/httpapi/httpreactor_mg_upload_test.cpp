@@ -40,6 +40,7 @@ struct UploadBench : Bench {
     UploadBench()
     {
         reactor.cache_routes.insert(kRoute, [this](const CTask_FormData_Mongoose& r) {
+            CLimit_List_WorkingUrl guard(&reactor, r.data.url);
             {
                 std::lock_guard<std::mutex> lock(m);
                 path = r.data.file_path;
@@ -49,6 +50,7 @@ struct UploadBench : Bench {
                 ++handled;
             }
             gate.acquire();
+            guard.release();  // the reply is the last act
             answerJson(reactor, r, QJsonObject{{"md5", QString::fromLatin1(md5)}});
         });
         gate.release(1000);

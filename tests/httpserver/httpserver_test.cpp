@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -128,6 +129,14 @@ TEST(HttpServerTest, HandOverByIdFromAnotherThread)
     const quint64 id = handler.waitingIds().front();
 
     struct Case { const char* name; quint64 id; HttpServer::Delivery expected; };
+    // The server loop is held while the replies come, so the first has not
+    // gone out when the second arrives.
+    std::promise<void> held, release;
+    st.server.post([&] {
+        held.set_value();
+        release.get_future().wait();
+    });
+    held.get_future().wait();
     std::vector<HttpServer::Delivery> got;
     std::thread other([&] {
         got.push_back(st.server.deliver(id + 1000, httpserver::plainReply(200, "", "unknown")));
@@ -135,6 +144,7 @@ TEST(HttpServerTest, HandOverByIdFromAnotherThread)
         got.push_back(st.server.deliver(id, httpserver::plainReply(202, "text/plain", "second")));
     });
     other.join();
+    release.set_value();
     const QByteArray reply = c.readAll();
     EXPECT_EQ(reply, QByteArray("HTTP/1.1 201 Created\r\nConnection: close\r\nContent-Type: text/plain\r\n"
                                 "Content-Length: 5\r\n\r\nfirst"));
