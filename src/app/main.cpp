@@ -10,6 +10,7 @@
 #include "foundation/zrc_workinformation_manager.h"
 #include "hub/divuvarude.h"
 #include "inspection/hubservices.h"
+#include "httpapi/httpservice_mg_business.h"
 #include "inspection/pluginsmanager.h"
 #include "io/vcam_io.h"
 #include "inspection/roiinterface.h"
@@ -94,6 +95,22 @@ void restoreClockFromRecord()
     runner.run(QStringLiteral("hwclock"), {QStringLiteral("--systohc")}, platform::CommandRunner::Effect::Change, 1000);
 }
 
+// The HTTP control API's port: 10414, or ORVALE_HTTP_PORT on this machine
+// (0 asks for a free port) so that tests outside a private network never
+// take the fixed one.
+quint16 httpApiPort()
+{
+    const QByteArray text = qgetenv("ORVALE_HTTP_PORT");
+    if (text.isEmpty())
+        return 10414;
+    bool ok = false;
+    const uint port = text.toUInt(&ok);
+    if (ok && port <= 65535)
+        return static_cast<quint16>(port);
+    qCWarning(level_1) << "[MAIN] ORVALE_HTTP_PORT" << text << "is not a port, using 10414";
+    return 10414;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -138,6 +155,13 @@ int main(int argc, char** argv)
     InitData();
 
     g_FrameIO = new VCam_IO;
+
+    // The HTTP control API until the application manager creates and starts
+    // it; never freed. Its server closes every waiting connection at stop.
+    auto* httpService = new HttpService_MG_Business(
+        HttpBusiness_MG_Config{QHostAddress(QHostAddress::Any), httpApiPort(), 50, true, QStringLiteral("/userdata/tmp/")});
+    httpService->start();
+    QObject::connect(app, &QCoreApplication::aboutToQuit, [httpService] { httpService->reactor()->stopAll(); });
 
     if (PluginsManager::instance == nullptr)
         PluginsManager::instance = new PluginsManager;

@@ -45,5 +45,25 @@ public:
     virtual ~OperationRecord_Interface() = default;
     // Appends one record of `type` ("system", "operate"). Callable from any
     // thread; must not block the caller (the hub re-posts to its own thread).
+    // The entry's user is actingUser() read at this call, on the caller's
+    // thread, never later on the writer's own thread.
     virtual void InsertRecord(const QString& text, const QString& type) = 0;
+
+    // The user on whose behalf the calling thread acts: the "User-ID" of the
+    // HTTP API request whose handler runs on it (empty: none given, or no
+    // request). Each thread has its own.
+    static QString actingUser();
+
+    // Makes `user` the calling thread's acting user while it lives, then
+    // restores the previous one.
+    class ActingUserScope {
+    public:
+        explicit ActingUserScope(const QString& user);
+        ~ActingUserScope();
+        ActingUserScope(const ActingUserScope&) = delete;
+        ActingUserScope& operator=(const ActingUserScope&) = delete;
+
+    private:
+        QString m_previous;
+    };
 };

@@ -1,6 +1,8 @@
 #include "foundation/publictools.h"
 #include "foundation/logmanager.h"
 
+#include "platform/system/dataroot.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -554,4 +556,42 @@ void SortFileByTime(QFileInfoList& list)
     std::stable_sort(list.begin(), list.end(), [](const QFileInfo& a, const QFileInfo& b) {
         return a.lastModified() < b.lastModified();
     });
+}
+
+bool emptyDeviceFolder(const QString& devicePath, const QString& tag)
+{
+    if (devicePath.trimmed().isEmpty() || QDir::cleanPath(devicePath) == QLatin1String("/")) {
+        qWarning().noquote() << tag << "refusing to empty the folder" << devicePath;
+        return false;
+    }
+    const QString path = platform::DataRoot::path(devicePath);
+    const QFileInfo info(path);
+    if (QDir::cleanPath(info.absoluteFilePath()) == QLatin1String("/")) {
+        qWarning().noquote() << tag << "refusing to empty the folder" << devicePath;
+        return false;
+    }
+    if (!info.exists()) {
+        if (QDir().mkpath(path))
+            return true;
+        qWarning().noquote() << tag << "cannot create the folder" << path;
+        return false;
+    }
+    if (!info.isDir()) {
+        qWarning().noquote() << tag << "not a folder:" << path;
+        return false;
+    }
+    bool all = true;
+    const QFileInfoList entries = QDir(path).entryInfoList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& fi : entries) {
+        if (fi.fileName().startsWith('.'))
+            continue;
+        const bool removed = (fi.isDir() && !fi.isSymLink()) ? QDir(fi.filePath()).removeRecursively()
+                                                             : QFile::remove(fi.filePath());
+        if (!removed) {
+            qWarning().noquote() << tag << "cannot remove" << fi.filePath();
+            all = false;
+        }
+    }
+    return all;
 }

@@ -135,3 +135,9 @@ void ensureDirectoryExists(const QString& path);
 void FoundAllFile(QFileInfoList& list, const QString& dir);
 // Oldest last-modified first; equal times keep their order.
 void SortFileByTime(QFileInfoList& list);
+// Empties the folder at the device path `devicePath` (mapped through
+// platform::DataRoot), creating it when missing. Every entry goes but those
+// whose names begin with "."; a link is removed itself, never what it leads
+// to. An empty path or the root is refused. Problems are logged as warnings
+// starting with `tag`. False when refused or something stayed.
+bool emptyDeviceFolder(const QString& devicePath, const QString& tag);

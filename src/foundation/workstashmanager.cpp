@@ -136,38 +136,7 @@ void WorkStashManager::removeSettingsCompanions()
 
 void WorkStashManager::emptyTempFolder()
 {
-    const QString given = m_config.temp_dir;
-    if (given.trimmed().isEmpty() || QDir::cleanPath(given) == QLatin1String("/")) {
-        qCWarning(level_1) << "[WORK_STASH] refusing to empty the temporary folder" << given;
-        return;
-    }
-    const QString path = platform::DataRoot::path(given);
-    const QFileInfo info(path);
-    if (QDir::cleanPath(info.absoluteFilePath()) == QLatin1String("/")) {
-        qCWarning(level_1) << "[WORK_STASH] refusing to empty the temporary folder" << given;
-        return;
-    }
-    if (!info.exists()) {
-        if (!QDir().mkpath(path))
-            qCWarning(level_1) << "[WORK_STASH] cannot create the temporary folder" << path;
-        return;
-    }
-    if (!info.isDir()) {
-        qCWarning(level_1) << "[WORK_STASH] the temporary folder is not a folder" << path;
-        return;
-    }
-    // Everything goes but the entries whose names begin with "."; a link is
-    // removed itself, never what it leads to.
-    const QFileInfoList entries = QDir(path).entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& fi : entries) {
-        if (fi.fileName().startsWith('.'))
-            continue;
-        const bool removed = (fi.isDir() && !fi.isSymLink()) ? QDir(fi.filePath()).removeRecursively()
-                                                             : QFile::remove(fi.filePath());
-        if (!removed)
-            qCWarning(level_1) << "[WORK_STASH] cannot remove" << fi.filePath();
-    }
+    emptyDeviceFolder(m_config.temp_dir, QStringLiteral("[WORK_STASH]"));
 }
 
 void WorkStashManager::slot_timer_updateLogRemainTime()

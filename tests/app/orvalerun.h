@@ -38,6 +38,7 @@ public:
         env.insert("ORVALE_DEVICE_ID", "testcam01");
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.remove("ORVALE_DEVICE");
+        env.insert("ORVALE_HTTP_PORT", "0");  // a free port: the fixed one only in a private network
         if (m_rtspPort > 0)
             env.insert("ORVALE_RTSP_PORT", QString::number(m_rtspPort));
         else

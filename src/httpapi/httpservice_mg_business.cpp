@@ -1,0 +1,682 @@
+// The route table of the HTTP control API and the thread pattern of every
+// handler.
+#include "httpapi/httpservice_mg_business.h"
+
+#include "foundation/foundationservices.h"
+#include "foundation/zrc_workinformation_manager.h"
+
+#include <QThread>
+
+HttpService_MG_Business::HttpService_MG_Business(HttpBusiness_MG_Config config)
+    : HttpBusiness_MG(std::move(config), nullptr)
+{
+    // On the worker, just before the handler: the request's user becomes the
+    // work block's current user.
+    connect(m_reactor.data(), &HttpReactor_MG::sigRecvMessage, m_reactor.data(),
+            [](const CTask_FormData_Mongoose& req) {
+                const std::string user = req.data.user_id.toUtf8().toStdString();
+                ZRC_WorkInformation_Manager::getInstance()->update_working_info(
+                    [&user](ZRC_WorkInfos& w) { w.user_id = user; });
+            },
+            Qt::DirectConnection);
+}
+
+HttpService_MG_Business::~HttpService_MG_Business() = default;
+
+CTask_FormData_Mongoose HttpService_MG_Business::callback_inherit(const CTask_FormData_Mongoose& req) const
+{
+    CTask_FormData_Mongoose reply;
+    reply.inherit(req);
+    reply.data.device_id = ZRC_WorkInformation_Manager::getInstance()->get_deviceid();
+    return reply;
+}
+
+QJsonArray HttpService_MG_Business::func_list_2_jsonarray(const QList<QString>& list)
+{
+    QJsonArray out;
+    for (const QString& s : list)
+        out.append(s);
+    return out;
+}
+
+void HttpService_MG_Business::notImplementedYet(const CTask_FormData_Mongoose& req, HandlerStage stage,
+                                                CLimit_List_WorkingUrl* guard)
+{
+    if (stage == HandlerStage::Work)
+        return;
+    if (guard)
+        guard->release();  // the reply is the last act
+    CTask_FormData_Mongoose reply = callback_inherit(req);
+    reply.data.code = -1;
+    reply.data.msg = QStringLiteral("not implemented yet: %1").arg(req.data.url);
+    m_reactor->finishWorkAction(reply);
+}
+
+void HttpService_MG_Business::onWorker(const CTask_FormData_Mongoose& req)
+{
+    if (QThread::currentThread() == thread())
+        return;  // worker handlers never run on the main thread
+    CLimit_List_WorkingUrl guard(m_reactor.data(), req.data.url);
+    notImplementedYet(req, HandlerStage::Answer, &guard);
+}
+
+void HttpService_MG_Business::onMain(const char* method, const CTask_FormData_Mongoose& req)
+{
+    if (repostToOwnThread(method, req))
+        return;
+    OperationRecord_Interface::ActingUserScope actingUser(req.data.user_id);
+    CLimit_List_WorkingUrl guard(m_reactor.data(), req.data.url);
+    notImplementedYet(req, HandlerStage::Answer, &guard);
+}
+
+void HttpService_MG_Business::onWorkerThenMain(const char* method, const CTask_FormData_Mongoose& req)
+{
+    if (QThread::currentThread() != thread()) {
+        {
+            CLimit_List_WorkingUrl guard(m_reactor.data(), req.data.url);
+            notImplementedYet(req, HandlerStage::Answer, &guard);
+        }
+        repostToOwnThread(method, req);
+        return;
+    }
+    OperationRecord_Interface::ActingUserScope actingUser(req.data.user_id);
+    notImplementedYet(req, HandlerStage::Work, nullptr);
+}
+
+// ---- handlers ----
+
+void HttpService_MG_Business::DideContext__update_system(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideDebug__restart_rpc_service(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideContext__getproject_storage(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideContext__get_stash_runstate_p2ahb(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideContext__getsyspic(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideContext__getsyspic", req);
+}
+
+void HttpService_MG_Business::DideContext__getsyspic_item(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideContext__getsyspic_item", req);
+}
+
+void HttpService_MG_Business::DideContext__getpicture(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideContext__heartbeat(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideContext__setcamcntstatus(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideContext__getcamerastatus(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideContext__get_shorttime_ng(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideContext__getcurnginfo(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideContext__getcurnginfo", req);
+}
+
+void HttpService_MG_Business::DideContext__getoperaterecord(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideContext__getoperaterecord_list(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideContext__gethistory_record(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideContext__getlastshowlive(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideContext__getrunresult_info(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideContext__getrunresult_info", req);
+}
+
+void HttpService_MG_Business::DideContext__getrunresult_mask(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideContext__getrunresult_mask", req);
+}
+
+void HttpService_MG_Business::DideContext__getlan_all_devices(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideAction__act_setSystime(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideAction__act_sysRestart(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideAction__act_setStatus(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideAction__act_setStatus", req);
+}
+
+void HttpService_MG_Business::DideAction__removeObject(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideAction__removeObject", req);
+}
+
+void HttpService_MG_Business::DideAction__ManualDetect(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideAction__ManualDetect", req);
+}
+
+void HttpService_MG_Business::DideAction__NoCheckDetect(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideAction__ReDetect(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideAction__AddTemplate(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideAction__ReSample(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideAction__addTemplateFromNG(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideAction__addTemplateFromNG", req);
+}
+
+void HttpService_MG_Business::DideAction__reDefault_CameraParam(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideAction__reDefault_CameraParam", req);
+}
+
+void HttpService_MG_Business::DideAction__reDefault_AllParam(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideAction__countclear(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideAction__countclear", req);
+}
+
+void HttpService_MG_Business::DideAction__forcerestore(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideAction__forcerestore", req);
+}
+
+void HttpService_MG_Business::DideAction__clear_ioinput_warning(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideAction__clear_ioinput_warning", req);
+}
+
+void HttpService_MG_Business::DideAction__shutup_alarm(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideAction__shutup_alarm", req);
+}
+
+void HttpService_MG_Business::DideAction__clear_WarningTip(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideAction__clear_WarningTip", req);
+}
+
+void HttpService_MG_Business::DideSystem__getparams(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideSystem__getparams", req);
+}
+
+void HttpService_MG_Business::DideSystem__setparams(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideSystem__setparams", req);
+}
+
+void HttpService_MG_Business::DideSystem__system_runstate(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideSystem__system_runstate", req);
+}
+
+void HttpService_MG_Business::DideSystem__get_userflow(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideSystem__get_userflow", req);
+}
+
+void HttpService_MG_Business::DideSystem__set_userflow(const CTask_FormData_Mongoose& req)
+{
+    onWorkerThenMain("DideSystem__set_userflow", req);
+}
+
+void HttpService_MG_Business::DideSystem__chgproj_doaction(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideSystem__chgproj_doaction", req);
+}
+
+void HttpService_MG_Business::DideRoi__getallparams(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideRoi__getallparams", req);
+}
+
+void HttpService_MG_Business::DideRoi__setallparams(const CTask_FormData_Mongoose& req)
+{
+    onWorkerThenMain("DideRoi__setallparams", req);
+}
+
+void HttpService_MG_Business::DideRoi__modifyroi(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideRoi__modifyroi", req);
+}
+
+void HttpService_MG_Business::DideRoi__finish_roiset(const CTask_FormData_Mongoose& req)
+{
+    onWorkerThenMain("DideRoi__finish_roiset", req);
+}
+
+void HttpService_MG_Business::DideCamera__getparams(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideCamera__getparams", req);
+}
+
+void HttpService_MG_Business::DideCamera__setparams(const CTask_FormData_Mongoose& req)
+{
+    onWorkerThenMain("DideCamera__setparams", req);
+}
+
+void HttpService_MG_Business::DideIO__getparams(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideIO__getparams", req);
+}
+
+void HttpService_MG_Business::DideHttpApi__publisher_picture_detect(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideHttpApi__get_product_infos(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideHttpApi__get_get_lastresult(const CTask_FormData_Mongoose& req)
+{
+    onMain("DideHttpApi__get_get_lastresult", req);
+}
+
+void HttpService_MG_Business::DideHttpApi__set_subscriber(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+void HttpService_MG_Business::DideWeb__getcamerainfos(const CTask_FormData_Mongoose& req)
+{
+    onWorker(req);
+}
+
+// ---- route registration ----
+
+void HttpService_MG_Business::WITH_REGISTER_DideContext__update_system()
+{
+    m_reactor->cache_routes.insert(QStringLiteral("/dide/context/update_system"),
+                              [this](const CTask_FormData_Mongoose& req) { DideContext__update_system(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideDebug__restart_rpc_service()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/debug/restart_rpc_service"),
+                              [this](const CTask_FormData_Mongoose& req) { DideDebug__restart_rpc_service(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideContext__getproject_storage()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/context/getproject_storage"),
+                              [this](const CTask_FormData_Mongoose& req) { DideContext__getproject_storage(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideContext__get_stash_runstate_p2ahb()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/context/get_stash_runstate_p2ahb"),
+                              [this](const CTask_FormData_Mongoose& req) { DideContext__get_stash_runstate_p2ahb(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideContext__getsyspic()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/context/getsyspic"),
+                              [this](const CTask_FormData_Mongoose& req) { DideContext__getsyspic(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideContext__getsyspic_item()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/context/getsyspic_item"),
+                              [this](const CTask_FormData_Mongoose& req) { DideContext__getsyspic_item(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideContext__getpicture()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/context/getpicture"),
+                              [this](const CTask_FormData_Mongoose& req) { DideContext__getpicture(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideContext__heartbeat()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/context/heartbeat"),
+                              [this](const CTask_FormData_Mongoose& req) { DideContext__heartbeat(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideContext__setcamcntstatus()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/context/setcamcntstatus"),
+                              [this](const CTask_FormData_Mongoose& req) { DideContext__setcamcntstatus(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideContext__getcamerastatus()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/context/getcamera_status"),
+                              [this](const CTask_FormData_Mongoose& req) { DideContext__getcamerastatus(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideContext__get_shorttime_ng()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/context/get_shorttime_ng"),
+                              [this](const CTask_FormData_Mongoose& req) { DideContext__get_shorttime_ng(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideContext__getcurnginfo()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/context/get_curng_info"),
+                              [this](const CTask_FormData_Mongoose& req) { DideContext__getcurnginfo(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideContext__getoperaterecord()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/context/record"),
+                              [this](const CTask_FormData_Mongoose& req) { DideContext__getoperaterecord(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideContext__getoperaterecord_list()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/context/record_list"),
+                              [this](const CTask_FormData_Mongoose& req) { DideContext__getoperaterecord_list(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideContext__gethistory_record()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/context/history_record"),
+                              [this](const CTask_FormData_Mongoose& req) { DideContext__gethistory_record(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideContext__getlastshowlive()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/context/lastshowlive"),
+                              [this](const CTask_FormData_Mongoose& req) { DideContext__getlastshowlive(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideContext__getrunresult_info()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/context/runresult_info"),
+                              [this](const CTask_FormData_Mongoose& req) { DideContext__getrunresult_info(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideContext__getrunresult_mask()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/context/runresult_mask"),
+                              [this](const CTask_FormData_Mongoose& req) { DideContext__getrunresult_mask(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideContext__getlan_all_devices()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/context/lan_all_devices"),
+                              [this](const CTask_FormData_Mongoose& req) { DideContext__getlan_all_devices(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideAction__act_setSystime()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/action/setsystime"),
+                              [this](const CTask_FormData_Mongoose& req) { DideAction__act_setSystime(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideAction__act_sysRestart()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/action/sysrestart"),
+                              [this](const CTask_FormData_Mongoose& req) { DideAction__act_sysRestart(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideAction__act_setStatus()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/action/setstatus"),
+                              [this](const CTask_FormData_Mongoose& req) { DideAction__act_setStatus(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideAction__removeObject()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/action/removeobject"),
+                              [this](const CTask_FormData_Mongoose& req) { DideAction__removeObject(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideAction__ManualDetect()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/action/manual_catch"),
+                              [this](const CTask_FormData_Mongoose& req) { DideAction__ManualDetect(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideAction__NoCheckDetect()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/action/noactionmold"),
+                              [this](const CTask_FormData_Mongoose& req) { DideAction__NoCheckDetect(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideAction__ReDetect()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/action/redetect"),
+                              [this](const CTask_FormData_Mongoose& req) { DideAction__ReDetect(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideAction__AddTemplate()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/action/addtemplate"),
+                              [this](const CTask_FormData_Mongoose& req) { DideAction__AddTemplate(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideAction__ReSample()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/action/resample"),
+                              [this](const CTask_FormData_Mongoose& req) { DideAction__ReSample(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideAction__addTemplateFromNG()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/action/settemp_fromng"),
+                              [this](const CTask_FormData_Mongoose& req) { DideAction__addTemplateFromNG(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideAction__reDefault_CameraParam()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/action/restoredefaultparameters"),
+                              [this](const CTask_FormData_Mongoose& req) { DideAction__reDefault_CameraParam(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideAction__reDefault_AllParam()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/action/system_initialize"),
+                              [this](const CTask_FormData_Mongoose& req) { DideAction__reDefault_AllParam(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideAction__countclear()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/action/countclear"),
+                              [this](const CTask_FormData_Mongoose& req) { DideAction__countclear(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideAction__forcerestore()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/action/forcerestore"),
+                              [this](const CTask_FormData_Mongoose& req) { DideAction__forcerestore(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideAction__clear_ioinput_warning()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/action/clear_ioinput_warning"),
+                              [this](const CTask_FormData_Mongoose& req) { DideAction__clear_ioinput_warning(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideAction__shutup_alarm()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/action/shutup_alarm"),
+                              [this](const CTask_FormData_Mongoose& req) { DideAction__shutup_alarm(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideAction__clear_WarningTip()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/action/clear_warn"),
+                              [this](const CTask_FormData_Mongoose& req) { DideAction__clear_WarningTip(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideSystem__getparams()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/system/getparams"),
+                              [this](const CTask_FormData_Mongoose& req) { DideSystem__getparams(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideSystem__setparams()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/system/setparams"),
+                              [this](const CTask_FormData_Mongoose& req) { DideSystem__setparams(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideSystem__system_runstate()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/system/get_runstate"),
+                              [this](const CTask_FormData_Mongoose& req) { DideSystem__system_runstate(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideSystem__get_userflow()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/system/get_userflow"),
+                              [this](const CTask_FormData_Mongoose& req) { DideSystem__get_userflow(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideSystem__set_userflow()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/system/set_userflow"),
+                              [this](const CTask_FormData_Mongoose& req) { DideSystem__set_userflow(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideSystem__chgproj_doaction()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/system/chgproj_operate"),
+                              [this](const CTask_FormData_Mongoose& req) { DideSystem__chgproj_doaction(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideRoi__getallparams()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/roi/getallparams"),
+                              [this](const CTask_FormData_Mongoose& req) { DideRoi__getallparams(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideRoi__setallparams()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/roi/setallparams"),
+                              [this](const CTask_FormData_Mongoose& req) { DideRoi__setallparams(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideRoi__modifyroi()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/roi/modifyroi"),
+                              [this](const CTask_FormData_Mongoose& req) { DideRoi__modifyroi(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideRoi__finish_roiset()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/roi/finish_roiset"),
+                              [this](const CTask_FormData_Mongoose& req) { DideRoi__finish_roiset(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideCamera__getparams()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/camera/getparams"),
+                              [this](const CTask_FormData_Mongoose& req) { DideCamera__getparams(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideCamera__setparams()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/camera/setparams"),
+                              [this](const CTask_FormData_Mongoose& req) { DideCamera__setparams(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideIO__getparams()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/io/getparams"),
+                              [this](const CTask_FormData_Mongoose& req) { DideIO__getparams(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideHttpApi__publisher_picture_detect()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/httpapi/publisher_picture_detect"),
+                              [this](const CTask_FormData_Mongoose& req) { DideHttpApi__publisher_picture_detect(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideHttpApi__get_product_infos()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/httpapi/get_product_infos"),
+                              [this](const CTask_FormData_Mongoose& req) { DideHttpApi__get_product_infos(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideHttpApi__get_get_lastresult()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/httpapi/get_last_detectinfo"),
+                              [this](const CTask_FormData_Mongoose& req) { DideHttpApi__get_get_lastresult(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideHttpApi__set_subscriber()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/httpapi/subscriber"),
+                              [this](const CTask_FormData_Mongoose& req) { DideHttpApi__set_subscriber(req); });
+}
+
+void HttpService_MG_Business::WITH_REGISTER_DideWeb__getcamerainfos()
+{
+    m_reactor->routes.insert(QStringLiteral("/dide/web/getcamerainfos"),
+                              [this](const CTask_FormData_Mongoose& req) { DideWeb__getcamerainfos(req); });
+}

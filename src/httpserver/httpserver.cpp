@@ -1,0 +1,530 @@
+#include "httpserver/httpserver.h"
+
+#include "platform/system/monotonicclock.h"
+
+#include <QDebug>
+#include <QLoggingCategory>
+
+#include <microhttpd.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <netinet/in.h>
+#include <sys/eventfd.h>
+#include <sys/select.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+namespace httpserver {
+
+// The program's always-on category: warnings of the server reach the log files.
+Q_LOGGING_CATEGORY(lcServer, "level_1")
+
+// ---- Reply ----------------------------------------------------------------------
+
+Reply::Reply(Reply&& o) noexcept
+    : status(o.status), headers(std::move(o.headers)), body(std::move(o.body)), fd(o.fd), fileSize(o.fileSize)
+{
+    o.fd = -1;
+}
+
+Reply& Reply::operator=(Reply&& o) noexcept
+{
+    if (this != &o) {
+        if (fd >= 0)
+            ::close(fd);
+        status = o.status;
+        headers = std::move(o.headers);
+        body = std::move(o.body);
+        fd = o.fd;
+        fileSize = o.fileSize;
+        o.fd = -1;
+    }
+    return *this;
+}
+
+Reply::~Reply()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+Reply plainReply(int status, const QByteArray& contentType, const QByteArray& body)
+{
+    Reply r;
+    r.status = status;
+    if (!contentType.isEmpty())
+        r.headers.append({QByteArrayLiteral("Content-Type"), contentType});
+    r.body = body;
+    return r;
+}
+
+QByteArray Exchange::path() const
+{
+    const int q = target.indexOf('?');
+    return q < 0 ? target : target.left(q);
+}
+
+QByteArray Exchange::query() const
+{
+    const int q = target.indexOf('?');
+    return q < 0 ? QByteArray() : target.mid(q + 1);
+}
+
+// ---- the server ---------------------------------------------------------------------
+
+namespace {
+
+struct ConnContext;
+
+struct ExchangeState {
+    Exchange ex;
+    MHD_Connection* conn = nullptr;
+    ConnContext* ctx = nullptr;
+    enum class Phase { Head, Body, Suspended, Answered } phase = Phase::Head;
+    bool completed = false;    // onComplete was called
+    bool closing = false;      // resumed only to be closed (server stop)
+    std::optional<Reply> reply;  // handed over, not yet queued
+};
+
+struct ConnContext {
+    ExchangeState* current = nullptr;
+};
+
+struct MailSlot {
+    bool replied = false;
+    std::optional<Reply> reply;
+};
+
+}  // namespace
+
+struct HttpServer::Impl {
+    RequestHandler* handler = nullptr;
+    ServerOptions options;
+    MHD_Daemon* daemon = nullptr;
+    int wakeFd = -1;
+    std::atomic<bool> stopRequested{false};
+
+    // Server thread only.
+    quint64 nextId = 1;
+    std::unordered_map<ExchangeState*, std::unique_ptr<ExchangeState>> exchanges;
+    int suspended = 0;
+
+    // Hand-over from other threads.
+    std::mutex mutex;
+    std::unordered_map<quint64, MailSlot> mailbox;
+    std::vector<quint64> ready;
+    std::vector<std::function<void()>> tasks;
+
+    void wake()
+    {
+        const uint64_t one = 1;
+        // A full counter already means "wake up".
+        (void)!::write(wakeFd, &one, sizeof one);
+    }
+
+    void endExchange(ExchangeState* st)
+    {
+        auto it = exchanges.find(st);
+        if (it == exchanges.end())
+            return;
+        std::unique_ptr<ExchangeState> owned = std::move(it->second);
+        exchanges.erase(it);
+        if (owned->phase == ExchangeState::Phase::Suspended)
+            --suspended;
+        if (owned->ctx && owned->ctx->current == st)
+            owned->ctx->current = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            mailbox.erase(owned->ex.id);
+        }
+        handler->onEnd(owned->ex, owned->completed);
+    }
+
+    MHD_Result queue(ExchangeState* st, Reply& reply)
+    {
+        MHD_Response* resp = nullptr;
+        if (reply.fd >= 0) {
+            resp = MHD_create_response_from_fd64(static_cast<uint64_t>(std::max<qint64>(0, reply.fileSize)), reply.fd);
+            if (resp)
+                reply.fd = -1;  // the library closes it with the response
+        } else {
+            resp = MHD_create_response_from_buffer(static_cast<size_t>(reply.body.size()),
+                                                   const_cast<char*>(reply.body.constData()), MHD_RESPMEM_MUST_COPY);
+        }
+        if (!resp) {
+            qCWarning(lcServer) << "[HTTP] cannot build a reply for request" << st->ex.id << "- closing the connection";
+            return MHD_NO;
+        }
+        MHD_add_response_header(resp, "Connection", "close");
+        for (const auto& h : reply.headers) {
+            // The library refuses an empty value.
+            const QByteArray value = h.second.isEmpty() ? QByteArrayLiteral(" ") : h.second;
+            if (MHD_add_response_header(resp, h.first.constData(), value.constData()) != MHD_YES)
+                qCWarning(lcServer) << "[HTTP] header left out of the reply:" << h.first;
+        }
+        const MHD_Result ok = MHD_queue_response(st->conn, static_cast<unsigned>(reply.status), resp);
+        MHD_destroy_response(resp);
+        st->phase = ExchangeState::Phase::Answered;
+        return ok;
+    }
+
+    void readHead(ExchangeState* st, const char* method, const char* version)
+    {
+        Exchange& ex = st->ex;
+        ex.method = method;
+        ex.version = version;
+        MHD_get_connection_values_n(
+            st->conn, MHD_HEADER_KIND,
+            [](void* cls, MHD_ValueKind, const char* key, size_t keyLen, const char* value, size_t valueLen) {
+                auto* list = static_cast<HeaderList*>(cls);
+                list->append({QByteArray(key, int(keyLen)), value ? QByteArray(value, int(valueLen)) : QByteArray()});
+                return MHD_YES;
+            },
+            &ex.headers);
+        for (const auto& h : ex.headers) {
+            if (qstricmp(h.first.constData(), "Content-Length") == 0) {
+                bool ok = false;
+                const qint64 n = h.second.trimmed().toLongLong(&ok);
+                ex.declaredLength = ok && n >= 0 ? n : -1;
+            } else if (qstricmp(h.first.constData(), "Transfer-Encoding") == 0
+                       && h.second.toLower().contains("chunked")) {
+                ex.chunked = true;
+            }
+        }
+        if (ex.chunked)
+            ex.declaredLength = -1;
+    }
+
+    static MHD_Result access(void* cls, MHD_Connection* conn, const char*, const char* method, const char* version,
+                             const char* uploadData, size_t* uploadSize, void** conCls)
+    {
+        auto* self = static_cast<Impl*>(cls);
+        auto* st = static_cast<ExchangeState*>(*conCls);
+        if (!st || !self->exchanges.count(st))
+            return MHD_NO;
+        switch (st->phase) {
+        case ExchangeState::Phase::Head: {
+            self->readHead(st, method, version);
+            st->phase = ExchangeState::Phase::Body;
+            std::optional<Reply> refusal = self->handler->onHead(st->ex);
+            if (refusal)
+                return self->queue(st, *refusal);
+            return MHD_YES;
+        }
+        case ExchangeState::Phase::Body: {
+            if (*uploadSize != 0) {
+                self->handler->onBody(st->ex, uploadData, *uploadSize);
+                st->ex.bodyBytes += static_cast<qint64>(*uploadSize);
+                *uploadSize = 0;
+                return MHD_YES;
+            }
+            st->completed = true;
+            std::optional<Reply> reply = self->handler->onComplete(st->ex);
+            if (reply)
+                return self->queue(st, *reply);
+            st->phase = ExchangeState::Phase::Suspended;
+            ++self->suspended;
+            MHD_suspend_connection(conn);
+            return MHD_YES;
+        }
+        case ExchangeState::Phase::Suspended: {
+            // Resumed: by a handed-over reply or to be closed.
+            if (st->closing || !st->reply) {
+                if (!st->closing) {
+                    MHD_suspend_connection(conn);
+                    return MHD_YES;
+                }
+                return MHD_NO;
+            }
+            --self->suspended;
+            Reply reply = std::move(*st->reply);
+            st->reply.reset();
+            return self->queue(st, reply);
+        }
+        case ExchangeState::Phase::Answered:
+            // Body bytes after an early refusal are discarded.
+            *uploadSize = 0;
+            return MHD_YES;
+        }
+        return MHD_NO;
+    }
+
+    static void* uriLog(void* cls, const char* uri, MHD_Connection* conn)
+    {
+        auto* self = static_cast<Impl*>(cls);
+        auto st = std::make_unique<ExchangeState>();
+        st->ex.id = self->nextId++;
+        st->ex.target = QByteArray(uri ? uri : "");
+        st->conn = conn;
+        if (const MHD_ConnectionInfo* info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CLIENT_ADDRESS)) {
+            const sockaddr* sa = info->client_addr;
+            char text[INET6_ADDRSTRLEN] = {0};
+            if (sa && sa->sa_family == AF_INET)
+                ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(sa)->sin_addr, text, sizeof text);
+            else if (sa && sa->sa_family == AF_INET6)
+                ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(sa)->sin6_addr, text, sizeof text);
+            st->ex.peerIp = QString::fromLatin1(text);
+        }
+        if (const MHD_ConnectionInfo* info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT)) {
+            auto* ctx = static_cast<ConnContext*>(info->socket_context);
+            if (ctx) {
+                if (ctx->current)
+                    self->endExchange(ctx->current);
+                ctx->current = st.get();
+                st->ctx = ctx;
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lock(self->mutex);
+            self->mailbox[st->ex.id] = MailSlot{};
+        }
+        ExchangeState* raw = st.get();
+        self->exchanges.emplace(raw, std::move(st));
+        return raw;
+    }
+
+    static void completed(void* cls, MHD_Connection*, void** conCls, MHD_RequestTerminationCode)
+    {
+        auto* self = static_cast<Impl*>(cls);
+        if (*conCls)
+            self->endExchange(static_cast<ExchangeState*>(*conCls));
+        *conCls = nullptr;
+    }
+
+    static void connectionNotify(void* cls, MHD_Connection*, void** socketContext, MHD_ConnectionNotificationCode code)
+    {
+        auto* self = static_cast<Impl*>(cls);
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            *socketContext = new ConnContext;
+            return;
+        }
+        auto* ctx = static_cast<ConnContext*>(*socketContext);
+        if (ctx && ctx->current)
+            self->endExchange(ctx->current);
+        delete ctx;
+        *socketContext = nullptr;
+    }
+
+    static void libraryLog(void*, const char* fmt, va_list ap)
+    {
+        char text[512];
+        std::vsnprintf(text, sizeof text, fmt, ap);
+        qDebug() << "[HTTP] library:" << QByteArray(text).trimmed();
+    }
+
+    // Moves handed-over replies to their exchanges and resumes them. True
+    // when a connection was resumed.
+    bool takeReplies()
+    {
+        std::vector<quint64> ids;
+        std::vector<std::function<void()>> posted;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ids.swap(ready);
+            posted.swap(tasks);
+        }
+        for (auto& task : posted)
+            task();
+        if (ids.empty())
+            return false;
+        std::unordered_map<quint64, ExchangeState*> byId;
+        for (auto& e : exchanges)
+            byId.emplace(e.second->ex.id, e.first);
+        bool resumed = false;
+        for (quint64 id : ids) {
+            auto it = byId.find(id);
+            if (it == byId.end())
+                continue;
+            ExchangeState* st = it->second;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                auto slot = mailbox.find(id);
+                if (slot == mailbox.end() || !slot->second.reply)
+                    continue;
+                st->reply = std::move(slot->second.reply);
+                slot->second.reply.reset();
+            }
+            if (st->phase == ExchangeState::Phase::Suspended) {
+                MHD_resume_connection(st->conn);
+                resumed = true;
+            }
+        }
+        return resumed;
+    }
+
+    void closeSuspended()
+    {
+        for (auto& e : exchanges) {
+            if (e.second->phase == ExchangeState::Phase::Suspended) {
+                e.second->closing = true;
+                MHD_resume_connection(e.second->conn);
+            }
+        }
+        for (int i = 0; i < 100 && suspended > 0; ++i)
+            MHD_run(daemon);
+    }
+};
+
+HttpServer::HttpServer(RequestHandler* handler, ServerOptions options) : m_impl(std::make_shared<Impl>())
+{
+    m_impl->handler = handler;
+    m_impl->options = options;
+    m_impl->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+HttpServer::~HttpServer()
+{
+    if (m_impl->daemon) {
+        m_impl->closeSuspended();
+        MHD_stop_daemon(m_impl->daemon);
+        m_impl->daemon = nullptr;
+    }
+    if (m_impl->wakeFd >= 0)
+        ::close(m_impl->wakeFd);
+}
+
+bool HttpServer::listen(const QHostAddress& host, quint16 port)
+{
+    if (m_impl->daemon) {
+        m_error = QStringLiteral("already listening");
+        return false;
+    }
+    if (m_impl->wakeFd < 0) {
+        m_error = QStringLiteral("no wake-up descriptor");
+        return false;
+    }
+    sockaddr_storage addr{};
+    unsigned flags = MHD_ALLOW_SUSPEND_RESUME | MHD_USE_SUPPRESS_DATE_NO_CLOCK | MHD_USE_ERROR_LOG;
+    const bool v6 = host.protocol() == QAbstractSocket::IPv6Protocol;
+    if (v6) {
+        auto* a = reinterpret_cast<sockaddr_in6*>(&addr);
+        a->sin6_family = AF_INET6;
+        a->sin6_port = htons(port);
+        const Q_IPV6ADDR raw = host.toIPv6Address();
+        std::memcpy(&a->sin6_addr, &raw, sizeof raw);
+        flags |= MHD_USE_IPv6;
+    } else {
+        auto* a = reinterpret_cast<sockaddr_in*>(&addr);
+        a->sin_family = AF_INET;
+        a->sin_port = htons(port);
+        // The any-address (and a null address) listens on every IPv4 address.
+        bool ok = false;
+        const quint32 v4 = host.toIPv4Address(&ok);
+        a->sin_addr.s_addr = htonl(ok ? v4 : INADDR_ANY);
+    }
+    const unsigned limit = std::min<unsigned>(m_impl->options.connectionLimit, FD_SETSIZE - 64);
+    m_impl->daemon = MHD_start_daemon(
+        flags, port, nullptr, nullptr, &Impl::access, m_impl.get(),
+        MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&addr),
+        MHD_OPTION_URI_LOG_CALLBACK, &Impl::uriLog, m_impl.get(),
+        MHD_OPTION_NOTIFY_COMPLETED, &Impl::completed, m_impl.get(),
+        MHD_OPTION_NOTIFY_CONNECTION, &Impl::connectionNotify, m_impl.get(),
+        MHD_OPTION_CONNECTION_LIMIT, limit,
+        MHD_OPTION_CONNECTION_TIMEOUT, m_impl->options.clientTimeoutSecs,
+        MHD_OPTION_EXTERNAL_LOGGER, &Impl::libraryLog, nullptr,
+        MHD_OPTION_END);
+    if (!m_impl->daemon) {
+        m_error = QStringLiteral("cannot listen on %1:%2 (%3)")
+                      .arg(host.toString())
+                      .arg(port)
+                      .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    if (const MHD_DaemonInfo* info = MHD_get_daemon_info(m_impl->daemon, MHD_DAEMON_INFO_BIND_PORT))
+        m_boundPort.store(info->port);
+    return true;
+}
+
+void HttpServer::serve()
+{
+    Impl& d = *m_impl;
+    if (!d.daemon)
+        return;
+    bool first = true;  // the first turn does not wait: liveness shows at once
+    while (!d.stopRequested.load()) {
+        fd_set rs, ws, es;
+        FD_ZERO(&rs);
+        FD_ZERO(&ws);
+        FD_ZERO(&es);
+        MHD_socket maxFd = -1;
+        if (MHD_get_fdset2(d.daemon, &rs, &ws, &es, &maxFd, FD_SETSIZE) != MHD_YES) {
+            qCWarning(lcServer) << "[HTTP] cannot collect the sockets to watch";
+            maxFd = -1;
+            FD_ZERO(&rs);
+            FD_ZERO(&ws);
+            FD_ZERO(&es);
+        }
+        FD_SET(d.wakeFd, &rs);
+        maxFd = std::max<MHD_socket>(maxFd, d.wakeFd);
+        long waitMs = first ? 0 : d.options.pollLimitMs;
+        first = false;
+        MHD_UNSIGNED_LONG_LONG libraryMs = 0;
+        if (MHD_get_timeout(d.daemon, &libraryMs) == MHD_YES)
+            waitMs = std::min<long>(waitMs, static_cast<long>(std::min<MHD_UNSIGNED_LONG_LONG>(libraryMs, 1000000)));
+        timeval tv{waitMs / 1000, (waitMs % 1000) * 1000};
+        const int n = ::select(maxFd + 1, &rs, &ws, &es, &tv);
+        if (n < 0) {
+            if (errno != EINTR)
+                qCWarning(lcServer) << "[HTTP] select failed:" << std::strerror(errno);
+            FD_ZERO(&rs);
+            FD_ZERO(&ws);
+            FD_ZERO(&es);
+        } else if (FD_ISSET(d.wakeFd, &rs)) {
+            uint64_t count = 0;
+            (void)!::read(d.wakeFd, &count, sizeof count);
+        }
+        MHD_run_from_select(d.daemon, &rs, &ws, &es);
+        if (d.takeReplies())
+            MHD_run(d.daemon);  // queue the resumed replies before the next wait
+        const qint64 now = std::max<qint64>(1, platform::MonotonicClock::nowMs());
+        m_lastTurnMs.store(now);
+        if (d.options.turnStamp)
+            d.options.turnStamp->store(now);
+    }
+    d.closeSuspended();
+    MHD_stop_daemon(d.daemon);
+    d.daemon = nullptr;
+    // Whatever the library did not report as ended ends here.
+    while (!d.exchanges.empty())
+        d.endExchange(d.exchanges.begin()->first);
+    d.stopRequested.store(false);
+}
+
+void HttpServer::requestStop()
+{
+    m_impl->stopRequested.store(true);
+    m_impl->wake();
+}
+
+HttpServer::Delivery HttpServer::deliver(quint64 id, Reply reply)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_impl->mutex);
+        auto it = m_impl->mailbox.find(id);
+        if (it == m_impl->mailbox.end())
+            return Delivery::Unknown;
+        if (it->second.replied)
+            return Delivery::AlreadyAnswered;
+        it->second.replied = true;
+        it->second.reply = std::move(reply);
+        m_impl->ready.push_back(id);
+    }
+    m_impl->wake();
+    return Delivery::Accepted;
+}
+
+void HttpServer::post(std::function<void()> task)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_impl->mutex);
+        m_impl->tasks.push_back(std::move(task));
+    }
+    m_impl->wake();
+}
+
+}  // namespace httpserver

@@ -1,0 +1,202 @@
+// The server adapter on a free loopback port: inline answers (the daemon's
+// way), answers handed over by id from other threads (the camera's way), and
+// a stop while connections wait for their answer.
+#include "httpserver/httpserver.h"
+#include "support/rawhttpclient.h"
+
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using httpserver::Exchange;
+using httpserver::HttpServer;
+using httpserver::Reply;
+
+namespace {
+
+// Answers "/inline" at once; every other request waits for deliver().
+class TestHandler : public httpserver::RequestHandler {
+public:
+    std::optional<Reply> onHead(Exchange&) override
+    {
+        heads++;
+        return std::nullopt;
+    }
+    void onBody(Exchange&, const char*, size_t size) override { bodyBytes += static_cast<qint64>(size); }
+    std::optional<Reply> onComplete(Exchange& ex) override
+    {
+        callbackThread = QThread::currentThread();
+        if (ex.path() == "/inline") {
+            Reply r = httpserver::plainReply(200, "application/json", "{}");
+            r.headers.append(qMakePair(QByteArray("B-Second"), QByteArray("2")));
+            r.headers.append(qMakePair(QByteArray("Empty"), QByteArray("")));
+            return r;
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        waiting.push_back(ex.id);
+        return std::nullopt;
+    }
+    void onEnd(Exchange& ex, bool completed) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ended.push_back({ex.id, completed});
+    }
+
+    std::vector<quint64> waitingIds()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return waiting;
+    }
+    size_t endedCount()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return ended.size();
+    }
+
+    std::atomic<int> heads{0};
+    std::atomic<qint64> bodyBytes{0};
+    std::atomic<QThread*> callbackThread{nullptr};
+    std::mutex mutex;
+    std::vector<quint64> waiting;
+    std::vector<std::pair<quint64, bool>> ended;
+};
+
+class ServerThread {
+public:
+    explicit ServerThread(TestHandler* h) : server(h)
+    {
+        std::atomic<bool> ready{false};
+        thread = QThread::create([this, &ready] {
+            listened = server.listen(QHostAddress::LocalHost, 0);
+            ready = true;
+            server.serve();
+        });
+        thread->start();
+        while (!ready)
+            QThread::msleep(1);
+    }
+    ~ServerThread()
+    {
+        server.requestStop();
+        thread->wait();
+        delete thread;
+    }
+    HttpServer server;
+    QThread* thread = nullptr;
+    bool listened = false;
+};
+
+template <typename F>
+bool waitUntil(F cond, int ms = 3000)
+{
+    for (int i = 0; i < ms / 5; ++i) {
+        if (cond())
+            return true;
+        QThread::msleep(5);
+    }
+    return cond();
+}
+
+}  // namespace
+
+TEST(HttpServerTest, InlineAnswerHeadBytes)
+{
+    TestHandler handler;
+    ServerThread st(&handler);
+    ASSERT_TRUE(st.listened);
+    const QByteArray reply =
+        testsupport::rawHttpExchange(st.server.boundPort(), "POST /inline?x=1 HTTP/1.1\r\nHost: a\r\nContent-Length: 3\r\n\r\nabc");
+    EXPECT_EQ(reply,
+              QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: application/json\r\nB-Second: 2\r\n"
+                         "Empty:  \r\nContent-Length: 2\r\n\r\n{}"));
+    EXPECT_EQ(handler.bodyBytes.load(), 3);
+    EXPECT_EQ(handler.callbackThread.load(), st.thread) << "callbacks run on the serving thread";
+}
+
+TEST(HttpServerTest, HandOverByIdFromAnotherThread)
+{
+    TestHandler handler;
+    ServerThread st(&handler);
+    ASSERT_TRUE(st.listened);
+    testsupport::RawHttpConnection c(st.server.boundPort());
+    ASSERT_TRUE(c.send("GET /later HTTP/1.1\r\nHost: a\r\n\r\n"));
+    ASSERT_TRUE(waitUntil([&] { return handler.waitingIds().size() == 1; }));
+    const quint64 id = handler.waitingIds().front();
+
+    struct Case { const char* name; quint64 id; HttpServer::Delivery expected; };
+    // The server loop is held while the replies come, so the first has not
+    // gone out when the second arrives.
+    std::promise<void> held, release;
+    st.server.post([&] {
+        held.set_value();
+        release.get_future().wait();
+    });
+    held.get_future().wait();
+    std::vector<HttpServer::Delivery> got;
+    std::thread other([&] {
+        got.push_back(st.server.deliver(id + 1000, httpserver::plainReply(200, "", "unknown")));
+        got.push_back(st.server.deliver(id, httpserver::plainReply(201, "text/plain", "first")));
+        got.push_back(st.server.deliver(id, httpserver::plainReply(202, "text/plain", "second")));
+    });
+    other.join();
+    release.set_value();
+    const QByteArray reply = c.readAll();
+    EXPECT_EQ(reply, QByteArray("HTTP/1.1 201 Created\r\nConnection: close\r\nContent-Type: text/plain\r\n"
+                                "Content-Length: 5\r\n\r\nfirst"));
+    const Case cases[] = {
+        {"unknown id", id + 1000, HttpServer::Delivery::Unknown},
+        {"first reply", id, HttpServer::Delivery::Accepted},
+        {"second reply", id, HttpServer::Delivery::AlreadyAnswered},
+    };
+    ASSERT_EQ(got.size(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(got[i], cases[i].expected) << cases[i].name;
+    ASSERT_TRUE(waitUntil([&] { return handler.endedCount() == 1; }));
+    EXPECT_EQ(st.server.deliver(id, httpserver::plainReply(200, "", "late")), HttpServer::Delivery::Unknown)
+        << "an ended exchange takes no reply";
+}
+
+TEST(HttpServerTest, PipelinedSecondRequestIsNeverAnswered)
+{
+    TestHandler handler;
+    ServerThread st(&handler);
+    const QByteArray reply = testsupport::rawHttpExchange(
+        st.server.boundPort(), "GET /inline HTTP/1.1\r\nHost: a\r\n\r\nGET /inline HTTP/1.1\r\nHost: a\r\n\r\n");
+    EXPECT_EQ(reply.count("HTTP/1.1 200 OK"), 1);
+}
+
+TEST(HttpServerTest, StopClosesWaitingConnections)
+{
+    TestHandler handler;
+    auto* st = new ServerThread(&handler);
+    const int before = testsupport::openFdCount();
+    std::vector<std::unique_ptr<testsupport::RawHttpConnection>> clients;
+    for (int i = 0; i < 5; ++i) {
+        clients.push_back(std::make_unique<testsupport::RawHttpConnection>(st->server.boundPort()));
+        ASSERT_TRUE(clients.back()->send("GET /later HTTP/1.1\r\nHost: a\r\n\r\n"));
+    }
+    ASSERT_TRUE(waitUntil([&] { return handler.waitingIds().size() == 5; }));
+    delete st;  // requestStop, serve() returns, the thread ends
+    for (auto& c : clients) {
+        EXPECT_EQ(c->readAll(2000), QByteArray());
+        EXPECT_TRUE(c->closedByPeer());
+    }
+    EXPECT_EQ(handler.endedCount(), 5u);
+    clients.clear();
+    EXPECT_LE(testsupport::openFdCount(), before);
+}
+
+TEST(HttpServerTest, ListenFailsOnATakenPort)
+{
+    TestHandler handler;
+    ServerThread first(&handler);
+    ASSERT_TRUE(first.listened);
+    HttpServer second(&handler);
+    EXPECT_FALSE(second.listen(QHostAddress::LocalHost, first.server.boundPort()));
+    EXPECT_FALSE(second.error().isEmpty());
+}
