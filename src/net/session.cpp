@@ -8,10 +8,6 @@
 #include <QPointer>
 #include <QTcpSocket>
 
-namespace {
-NetLogLimiter g_badLimiter;
-}
-
 Session::Session(CLSC::TcpReactor* r, QTcpSocket* s, int index)
     : session_index(index), socket(s), reactor(r)
 {
@@ -110,7 +106,7 @@ void Session::analyseBuffer_Setup1()
             const HttpCut c = httpread::cut(recv_buffer);
             if (c.kind == HttpCut::Bad) {
                 int held = 0;
-                if (g_badLimiter.allow(&held)) {
+                if (m_badLimiter.allow(&held)) {
                     qCWarning(level_1).noquote()
                         << "[TCP_RECV] refused from" << peer_address.toString() << peer_port << ":" << c.why
                         << (c.fatal ? "- connection closed" : "- head dropped") << "held back" << held;
@@ -162,7 +158,7 @@ void Session::analyseBuffer_Setup2_5()
 {
     if (!current->analysisIntegrality()) {
         int held = 0;
-        if (g_badLimiter.allow(&held)) {
+        if (m_badLimiter.allow(&held)) {
             qCWarning(level_1).noquote() << "[TCP_RECV] message from" << peer_address.toString() << peer_port
                                          << "could not be decoded, dropped:" << current->method() << current->url()
                                          << "held back" << held;

@@ -7,6 +7,7 @@
 // from QThread, but that thread is never started: run() and the queue it
 // drains are carried only.
 #include "net/ctask_formdata.h"
+#include "net/netlog.h"
 #include "net/sci_execobj_send.h"
 
 #include <QByteArray>
@@ -83,4 +84,5 @@ private:
     bool m_deleteAfterSend = false;
     bool m_closedSignalled = false;
     QList<SCI_ExecObj_Send> m_pending;  // handed over while a send was running
+    NetLogLimiter m_badLimiter;         // one warning a second per connection
 };
