@@ -101,6 +101,11 @@ void HttpManager::logTaskTiming(const char* tag, const CTask_FormData& form) con
 void HttpManager::SlotRecvRequest(CTask_FormData form)
 {
     logTaskTiming("[Short_RCV][SlotRecvRequest] **********************", form);
+    routeOr404(form);
+}
+
+void HttpManager::routeOr404(const CTask_FormData& form)
+{
     auto it = routes.constFind(form.url);
     if (it == routes.cend()) {
         qCInfo(level_1).noquote() << "404 Not Found" << form.url;
@@ -197,13 +202,7 @@ void HttpManager::pooledWorker()
                 form = request_queue.takeFirst();
             }
             logTaskTiming("[Short_RCV] *********************************", form);
-            auto it = routes.constFind(form.url);
-            if (it == routes.cend()) {
-                qCInfo(level_1).noquote() << "404 Not Found" << form.url;
-                callback_immediately(form, 404, QString());
-                return;
-            }
-            (*it)(form);
+            routeOr404(form);
         },
         Qt::QueuedConnection);
     m_workersReady.release();

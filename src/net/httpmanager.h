@@ -65,6 +65,8 @@ protected:
     void Reload_Future_Workfunc(bool stopOnly);
     void logTaskTiming(const char* tag, const CTask_FormData& form) const;
     void pooledWorker();
+    // Calls the form's route on the calling thread, or answers 404.
+    void routeOr404(const CTask_FormData& form);
 
     std::shared_ptr<CLSC::TcpReactor> reactor;
     CLST_TYPE role;

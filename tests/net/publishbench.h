@@ -4,12 +4,14 @@
 // can be used: the camera is 127.0.0.1, the applications 127.0.0.2 and
 // 127.0.0.3. Construct it first thing in a test; skip when ok() is false.
 //
-// The work information lives in a scratch working directory with a camera
-// group in which this camera is the main camera; the work stash writes
+// The work information is machine IO's test camera (io/iotestbench.h): a
+// scratch working directory and a group in which this camera, CAMSELF at
+// 127.0.0.1, is the main camera (or a sub camera); the work stash writes
 // "Vistrel.ini" there; local time is UTC.
 #include "foundation/publictools.h"
 #include "foundation/workstashmanager.h"
 #include "foundation/zrc_workinformation_manager.h"
+#include "io/iotestbench.h"
 #include "net/tm_zrp_publish.h"
 #include "net/udp_push2app_simple.h"
 #include "nettestbench.h"
@@ -24,36 +26,21 @@
 
 namespace nettest {
 
-inline const QString kSelf = QStringLiteral("CAMSELF");
+using iotest::kSelf;
 inline const QString kApp1 = QStringLiteral("127.0.0.2");
 inline const QString kApp2 = QStringLiteral("127.0.0.3");
 
 class CameraWork {
 public:
-    explicit CameraWork(bool mainCamera = true) : m_cwd(m_dir.path())
+    explicit CameraWork(bool mainCamera = true)
+        : m_setup(mainCamera ? iotest::Role::Main : iotest::Role::Sub)
     {
         qputenv("TZ", "UTC");
         ::tzset();
-        qputenv("ORVALE_DEVICE_ID", kSelf.toLatin1());
-        mgr = ZRC_WorkInformation_Manager::getInstance();
-        mgr->setNetCardProbe([](DeviceNetInfo_Detail& card) {
-            card.ifname = QStringLiteral("lo");
-            card.ip = QStringLiteral("127.0.0.1");
-            card.netmask = QStringLiteral("255.0.0.0");
-            card.broadcast = QStringLiteral("127.255.255.255");
-            card.mac = QStringLiteral("02:00:5E:00:00:01");
-            return true;
-        });
-        mgr->init();
-        ZRC_DeviceInfos g;
-        g.machine_id = QStringLiteral("M1");
-        g.cameras = {DeviceNetInfo(mainCamera ? kSelf : QStringLiteral("OTHER"), QStringLiteral("127.0.0.1"), 1)};
-        if (!mainCamera)
-            g.cameras << DeviceNetInfo(kSelf, QStringLiteral("127.0.0.1"), 0);
-        mgr->set_device_info(g);
+        mgr = m_setup.mgr;
         WorkStashManager_Config c;
-        c.workspace_dir = m_dir.path() + "/workspace/";
-        c.temp_dir = m_dir.path() + "/tmp/";
+        c.workspace_dir = m_setup.dir() + "/workspace/";
+        c.temp_dir = m_setup.dir() + "/tmp/";
         stash = WorkStashManager::getInstance(c);
         platform::CommandRunner::instance().clearRecorded();
         platform::CommandRunner::instance().clearChangeExitCodes();
@@ -69,15 +56,14 @@ public:
         mgr->update_working_info([&](ZRC_WorkInfos& w) { w.group_text = text; });
     }
     ZRC_WorkInfos work() const { return mgr->get_working_info(); }
-    QString dir() const { return m_dir.path(); }
+    QString dir() const { return m_setup.dir(); }
 
     ZRC_WorkInformation_Manager* mgr = nullptr;
     WorkStashManager* stash = nullptr;
     std::atomic<int> workingUnit{-1};
 
 private:
-    testsupport::ScratchDir m_dir;
-    testsupport::WorkingDir m_cwd;
+    iotest::CameraSetup m_setup;  // this camera in a scratch working directory, with its group
 };
 
 struct PublishBench {

@@ -8,6 +8,7 @@
 
 #include <QJsonArray>
 #include <QNetworkRequest>
+#include <QThreadPool>
 #include <gtest/gtest.h>
 
 namespace {
@@ -277,6 +278,10 @@ TEST(TmZrpPublish, SubscriberPostsGoOneAtATimeAndAnEleventhIsDropped)
         p.addPublishOnce(r, QStringLiteral("{\"n\":%1}").arg(i).toUtf8());
     EXPECT_TRUE(log.anyContains("subscriber post dropped, 10 already waiting"));
     p.startwork();
+    // The loop runs on a thread of its own, not on one of the global pool
+    // that the snapshot copy and the export need.
+    spin(100);
+    EXPECT_EQ(QThreadPool::globalInstance()->activeThreadCount(), 0);
     // A silent subscriber holds each post for about 1200 ms.
     ASSERT_TRUE(waitUntil([&] { return subscriber.pushes().size() == 2; }, 4000));
     const auto got = subscriber.pushes();
