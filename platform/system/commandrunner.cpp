@@ -56,6 +56,18 @@ void CommandRunner::clearQueryAnswers()
     m_answers.clear();
 }
 
+void CommandRunner::setChangeExitCode(const QString& program, int exitCode)
+{
+    QMutexLocker lock(&m_mutex);
+    m_changeExitCodes.insert(program, exitCode);
+}
+
+void CommandRunner::clearChangeExitCodes()
+{
+    QMutexLocker lock(&m_mutex);
+    m_changeExitCodes.clear();
+}
+
 QList<RecordedCommand> CommandRunner::recorded() const
 {
     QMutexLocker lock(&m_mutex);
@@ -100,6 +112,12 @@ CommandResult CommandRunner::run(const QString& program, const QStringList& args
                 result.output = it->output;
             } else {
                 runReal = !m_fixturesOnly;
+            }
+        } else {
+            auto it = m_changeExitCodes.constFind(program);
+            if (it != m_changeExitCodes.constEnd()) {
+                result.started = result.finished = true;
+                result.exitCode = *it;
             }
         }
         rec.ran = runReal;

@@ -54,6 +54,13 @@ public:
     void setQueryAnswer(const QString& program, const QByteArray& output, int exitCode = 0);
     void clearQueryAnswers();
 
+    // Test hook: in simulation, a change command of `program` is still only
+    // recorded, but reports this exit code as if it had run and failed (or,
+    // with 0, succeeded). clearChangeExitCodes() restores the default (not
+    // run, exit code -1, simulated).
+    void setChangeExitCode(const QString& program, int exitCode);
+    void clearChangeExitCodes();
+
     // The commands run or held back, oldest first: the last recordLimit()
     // of them (the runner lives as long as the program, which runs for
     // months).
@@ -70,6 +77,7 @@ private:
     bool m_fixturesOnly = false;
     struct Answer { QByteArray output; int exitCode; };
     QMap<QString, Answer> m_answers;
+    QMap<QString, int> m_changeExitCodes;
     QList<RecordedCommand> m_recorded;
     int m_recordLimit = kDefaultRecordLimit;
 };

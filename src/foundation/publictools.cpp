@@ -14,6 +14,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -36,13 +37,26 @@ namespace {
 
 constexpr qint64 kTickModulo = 1000000000;
 
+std::atomic<qint64> g_wallOffsetMs{0};  // test hook, see setWallClockOffsetForTest
+
 // One read of the wall clock, under the time lock.
 timeval readClock()
 {
     std::lock_guard<std::mutex> lock(g_mtx_getTime);
     timeval tv{};
     ::gettimeofday(&tv, nullptr);
+    const qint64 offset = g_wallOffsetMs.load();
+    if (offset != 0) {
+        const qint64 us = qint64(tv.tv_sec) * 1000000 + tv.tv_usec + offset * 1000;
+        tv.tv_sec = time_t(us / 1000000);
+        tv.tv_usec = suseconds_t(us % 1000000);
+    }
     return tv;
+}
+
+QDateTime currentDateTime()
+{
+    return QDateTime::currentDateTime().addMSecs(g_wallOffsetMs.load());
 }
 
 // Closes a descriptor when it leaves scope.
@@ -117,13 +131,18 @@ QString gettimeofday2str(const char* format)
         return QString();
     const QString fmt = QString::fromUtf8(format);
     std::lock_guard<std::mutex> lock(g_mtx_getTime);
-    return QDateTime::currentDateTime().toString(fmt);
+    return currentDateTime().toString(fmt);
 }
 
 QDateTime gettimeofday_date()
 {
     std::lock_guard<std::mutex> lock(g_mtx_getTime);
-    return QDateTime::currentDateTime();
+    return currentDateTime();
+}
+
+void setWallClockOffsetForTest(qint64 ms)
+{
+    g_wallOffsetMs.store(ms);
 }
 
 // ---- Ports and sockets ------------------------------------------------------

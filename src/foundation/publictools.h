@@ -37,6 +37,11 @@ QString gettimeofday2str(const char* format);
 // The current local date and time.
 QDateTime gettimeofday_date();
 
+// Test hook: every reading of the wall clock above is shifted by `ms`, as
+// if "date -s" had stepped it (0 restores the real clock). The monotonic
+// clock (platform::MonotonicClock) is not affected.
+void setWallClockOffsetForTest(qint64 ms);
+
 // The heartbeat tick of a given epoch millisecond value; always 0..999999999.
 int heartbeatTickFromMs(qint64 epochMs);
 

@@ -33,6 +33,9 @@ enum ZRC_WarnTip {
 struct AppRegiestInfo {
     qint64 time_ms = 0;  // its last registration, epoch milliseconds
     QString version;     // its "app_version", e.g. "V1.6.7.94"
+    // The same moment on platform::MonotonicClock; ages are measured on it,
+    // since a heartbeat answer may step the wall clock. Every writer sets it.
+    qint64 mono_ms = 0;
 };
 
 // The shared work block. Readers get a copy (get_working_info); writers change

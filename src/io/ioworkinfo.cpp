@@ -130,6 +130,7 @@ void registerApp(const QString& address, qint64 timeMs)
     wim()->update_working_info([&](ZRC_WorkInfos& w) {
         AppRegiestInfo& app = w.registered_apps[address.toStdString()];
         app.time_ms = timeMs;
+        app.mono_ms = platform::MonotonicClock::nowMs();
         app.version.clear();
     });
 }

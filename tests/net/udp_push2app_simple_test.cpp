@@ -1,0 +1,247 @@
+// The UDP heartbeat: the datagram, its rates, link states, registration and
+// the one clock setting from an answer.
+#include "publishbench.h"
+
+#include "foundation/logmanager.h"
+#include "platform/system/dataroot.h"
+#include "platform/system/monotonicclock.h"
+#include "support/logcapture.h"
+
+#include <glog/logging.h>
+
+#include <QDirIterator>
+#include <QSet>
+#include <QRegularExpression>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+using namespace nettest;
+using platform::MonotonicClock;
+
+QByteArray answer(const QString& result)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n{\"result\":" + result.toUtf8() + "}";
+}
+
+QList<qint64> gaps(const QList<AppSimulator::Heartbeat>& hbs)
+{
+    QList<qint64> out;
+    for (int i = 1; i < hbs.size(); ++i)
+        out << hbs.at(i).atMs - hbs.at(i - 1).atMs;
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+qint64 median(const QList<qint64>& v) { return v.isEmpty() ? -1 : v.at(v.size() / 2); }
+
+TEST(UdpHeartbeat, DatagramRatesAndTheFirstTakerWins)
+{
+    PublishBench b;
+    if (!b.net.ok())
+        GTEST_SKIP() << "no private network: " << b.net.error().toStdString();
+    ASSERT_TRUE(b.ok());
+    b.camera->setGroupText("(M1);(CAMSELF,127.0.0.1);();()");
+    b.app1->setDoTaken(true);
+    b.registerApp(kApp1);
+    b.registerApp(kApp2);
+    EXPECT_FALSE(b.publisher->get_UdpHB_TimerAlived());
+    b.publisher->startwork();
+    ASSERT_TRUE(waitUntil([&] { return b.work().taken_app_ip == kApp1.toStdString(); }));
+    b.app2->setDoTaken(true);  // too late: the camera is taken
+    b.app1->clearRecords();
+    b.app2->clearRecords();
+    spin(2200);
+    EXPECT_EQ(b.camera->work().taken_app_ip, kApp1.toStdString());
+    EXPECT_EQ(b.camera->work().registered_apps.at(kApp2.toStdString()).version, "V1.7.0.1");
+    EXPECT_TRUE(b.publisher->get_UdpHB_TimerAlived());
+
+    const auto h1 = b.app1->heartbeats();
+    const auto h2 = b.app2->heartbeats();
+    ASSERT_FALSE(h1.isEmpty());
+    // Loose bounds: the machine may be busy; the two rates are ten times apart.
+    EXPECT_LT(median(gaps(h1)), 250);
+    EXPECT_GE(median(gaps(h1)), 90);
+    EXPECT_GE(median(gaps(h2)), 900);
+    EXPECT_LT(median(gaps(h2)), 1400);
+    const QRegularExpression exact(
+        "^POST /dide/initiative/runstate HTTP/1.1\r\nUser-Agent: vc_heartbeat#\\d{8}_\\d{6}_\\d{3}\r\n"
+        "Content-Type: application/json\r\nContent-Length: 11\r\nDevice-ID: CAMSELF\r\n\r\n\\{\"state\":0\\}$");
+    EXPECT_TRUE(exact.match(QString::fromUtf8(h1.last().raw)).hasMatch()) << h1.last().raw.constData();
+    EXPECT_EQ(h1.last().from, QHostAddress("127.0.0.1"));
+
+    const auto states = b.publisher->get_UdpHB_IsCnted();
+    EXPECT_EQ(states.value(kApp1), 1);
+    EXPECT_EQ(states.value(kApp2), 1);
+
+    // Without a camera group nothing is sent, even to registered applications.
+    b.camera->setGroupText("();();();()");
+    spin(150);
+    b.app1->clearRecords();
+    spin(500);
+    EXPECT_TRUE(b.app1->heartbeats().isEmpty());
+}
+
+TEST(UdpHeartbeat, ASilentApplicationIsLostRenewedEarlyAndLapses)
+{
+    PublishBench b;
+    if (!b.net.ok())
+        GTEST_SKIP() << "no private network";
+    ASSERT_TRUE(b.ok());
+    b.camera->setGroupText("(M1);(CAMSELF,127.0.0.1);();()");
+    b.app2->setHeartbeatSilent(true);
+    b.app2->setDoTaken(true);
+    b.registerApp(kApp2);
+    b.camera->mgr->update_working_info([](ZRC_WorkInfos& w) { w.taken_app_ip = kApp2.toStdString(); });
+
+    // Reading the link states while the tick renews the socket.
+    std::atomic<bool> stop{false};
+    std::atomic<int> reads{0};
+    std::thread reader([&] {
+        while (!stop) {
+            b.publisher->get_UdpHB_IsCnted();
+            ++reads;
+        }
+    });
+    b.publisher->startwork();
+    spin(1300);
+    stop = true;
+    reader.join();
+    EXPECT_GT(reads.load(), 0);
+    // Never answered: state 0 counts as lost, so each due heartbeat renews
+    // the socket and the next comes 500 ms early instead of at 100 ms.
+    const auto h = b.app2->heartbeats();
+    ASSERT_GE(h.size(), 2);
+    QSet<quint16> ports;
+    for (const auto& hb : h)
+        ports << hb.port;
+    EXPECT_GT(ports.size(), 1);  // sent from renewed sockets
+    EXPECT_LT(median(gaps(h)), 250);  // taken: due at the next tick anyway
+
+    // After 10000 ms without contact it lapses, and the taken role goes at
+    // the following tick.
+    MonotonicClock::advanceForTest(10001);
+    b.publisher->runHeartbeatTickForTest();
+    EXPECT_TRUE(b.camera->work().registered_apps.empty());
+    b.publisher->runHeartbeatTickForTest();
+    EXPECT_TRUE(b.camera->work().taken_app_ip.empty());
+}
+
+TEST(UdpHeartbeat, LinkStatesFollowAnswersOnTheMonotonicClock)
+{
+    CameraWork camera;
+    Udp_Push2APP_Simple s;
+    camera.mgr->update_working_info([](ZRC_WorkInfos& w) {
+        w.registered_apps["10.0.0.1"] = AppRegiestInfo{gettimeofday_ms(), "", MonotonicClock::nowMs()};
+        w.registered_apps["10.0.0.2"] = AppRegiestInfo{gettimeofday_ms(), "", MonotonicClock::nowMs()};
+    });
+    s.sendData(QByteArray(), "10.0.0.1", 1);  // empty body: recorded, nothing sent
+    s.sendData(QByteArray(), "10.0.0.2", 1);
+    s.sendData(QByteArray(), "10.0.0.9", 1);
+    s.onDataReceived(answer("{}"), QHostAddress("::ffff:10.0.0.1"), 10417);
+    auto states = s.getIsCnted();
+    EXPECT_EQ(states.value("10.0.0.1"), 1);
+    EXPECT_EQ(states.value("10.0.0.2"), 0);  // never answered
+    EXPECT_EQ(states.value("10.0.0.9"), 0);  // not registered
+    // A step of the wall clock changes nothing; time passing does.
+    setWallClockOffsetForTest(3600000);
+    EXPECT_EQ(s.getIsCnted().value("10.0.0.1"), 1);
+    MonotonicClock::advanceForTest(2001);
+    s.sendData(QByteArray(), "10.0.0.1", 1);
+    EXPECT_EQ(s.getIsCnted().value("10.0.0.1"), -1);
+    // A junk answer or a head alone registers nothing.
+    for (const QByteArray& junk : {QByteArray("HTTP/1.1 200 OK\r\n"), QByteArray("x\r\n\r\n{bad"),
+                                   answer("5"), QByteArray("\r\n\r\n{\"result\":{}}")}) {
+        s.onDataReceived(junk, QHostAddress("10.0.0.7"), 1);
+        EXPECT_EQ(camera.work().registered_apps.count("10.0.0.7"), 0u) << junk.constData();
+    }
+}
+
+// Log files of this test program: the warnings must reach them.
+QString logText()
+{
+    google::FlushLogFiles(google::GLOG_INFO);
+    QString all;
+    QDirIterator it(platform::DataRoot::root() + "/userdata/log", {"LOG_*.log"}, QDir::Files);
+    while (it.hasNext()) {
+        QFile f(it.next());
+        if (f.open(QIODevice::ReadOnly))
+            all += QString::fromUtf8(f.readAll());
+    }
+    return all;
+}
+
+TEST(UdpHeartbeat, ClockIsSetOnceFromAValidTimeWhileNoUnitWorks)
+{
+    LogManager_Config lc;
+    lc.app_path = QCoreApplication::applicationFilePath();
+    lc.glog_dir = "/userdata/log/";
+    lc.log_to_stderr = false;
+    lc.stdlog_dir = "/userdata/log_stdout/";
+    LogManager::getInstance(lc);
+    LogManager::setLogInfoLevel({"level_1"});  // what a running camera may let through
+
+    const qint64 valid = 1893553445;  // 2030-01-02 03:04:05 UTC
+    struct Case {
+        const char* name;
+        QString result;
+        int workingUnit;
+        int dateExit;  // -2: none set
+        bool set;
+        const char* logged;
+    };
+    const QList<Case> cases = {
+        {"missing app_time", "{\"dotaken\":true}", -1, -2, false, "app_time missing or out of range"},
+        {"zero app_time", "{\"app_time\":0}", -1, -2, false, "app_time missing or out of range"},
+        {"beyond 2100", "{\"app_time\":4102444800}", -1, -2, false, "app_time missing or out of range"},
+        {"text app_time", "{\"app_time\":\"1893553445\"}", -1, -2, false, "app_time missing or out of range"},
+        {"unit working", QStringLiteral("{\"app_time\":%1}").arg(valid), 2, -2, false, nullptr},
+        {"date fails", QStringLiteral("{\"app_time\":%1}").arg(valid), -1, 1, false, "failed, exit code 1"},
+        {"valid", QStringLiteral("{\"app_time\":%1.75}").arg(valid), -1, -2, true, nullptr},
+    };
+    for (const Case& c : cases) {
+        CameraWork camera;
+        MonotonicClock::advanceForTest(60001);  // past any earlier attempt's minute
+        camera.workingUnit = c.workingUnit;
+        if (c.dateExit != -2)
+            platform::CommandRunner::instance().setChangeExitCode("date", c.dateExit);
+        Udp_Push2APP_Simple s;
+        s.onDataReceived(answer(c.result), QHostAddress("10.1.1.1"), 10417);
+        const auto cmds = platform::CommandRunner::instance().recorded();
+        EXPECT_EQ(camera.work().clock_synced, c.set) << c.name;
+        EXPECT_EQ(camera.stash->value("VCamera_Work/RecordTime").isValid(), c.set) << c.name;
+        if (c.set) {
+            ASSERT_EQ(cmds.size(), 2) << c.name;
+            EXPECT_EQ(cmds.at(0).program, "date");
+            EXPECT_EQ(cmds.at(0).args, (QStringList{"-s", "2030-01-02 03:04:05"}));
+            EXPECT_EQ(cmds.at(1).program, "hwclock");
+            EXPECT_EQ(cmds.at(1).args, (QStringList{"--systohc"}));
+            // Once per run: later answers leave the clock alone.
+            platform::CommandRunner::instance().clearRecorded();
+            MonotonicClock::advanceForTest(60001);
+            s.onDataReceived(answer(QStringLiteral("{\"app_time\":%1}").arg(valid + 99)), QHostAddress("10.1.1.1"), 1);
+            EXPECT_TRUE(platform::CommandRunner::instance().recorded().isEmpty());
+        } else if (c.dateExit != -2) {
+            ASSERT_EQ(cmds.size(), 1) << c.name;  // no hwclock after a failed date
+            // Retried at most once a minute.
+            s.onDataReceived(answer(c.result), QHostAddress("10.1.1.1"), 1);
+            EXPECT_EQ(platform::CommandRunner::instance().recorded().size(), 1) << c.name;
+            MonotonicClock::advanceForTest(60001);
+            s.onDataReceived(answer(c.result), QHostAddress("10.1.1.1"), 1);
+            EXPECT_EQ(platform::CommandRunner::instance().recorded().size(), 2) << c.name;
+        } else {
+            EXPECT_TRUE(cmds.isEmpty()) << c.name;
+        }
+        if (c.logged)
+            EXPECT_TRUE(logText().contains(c.logged)) << c.name;
+        // The answer registered the application in every case.
+        EXPECT_EQ(camera.work().registered_apps.count("10.1.1.1"), 1u) << c.name;
+    }
+    LogManager::setLogInfoLevel({"default", "level_1"});
+}
+
+}  // namespace

@@ -1,0 +1,101 @@
+#pragma once
+// The operator application as the camera sees it, for tests and for a
+// person: takes the camera's pushes over TCP (10416 by default) and answers
+// each with the envelope {"code","msg","result":{"recv_time","analysis_time"}}
+// under the push's own uuid; answers the camera's UDP heartbeat (10417 by
+// default) with {"result":{"dotaken","app_version","app_time"}}, any of which
+// may be left out; and can be silent, slow or send junk. It records the raw
+// bytes it receives over plain Qt sockets and the messages they decode to.
+// As a subscriber it takes the camera's HTTP posts the same way.
+//
+// Threads: lives on the thread that creates it; its sockets are served by
+// that thread's event loop. The recorded data may be read from any thread.
+#include "net/ctask_formdata.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUdpSocket>
+#include <QVariant>
+
+#include <optional>
+
+class AppSimulator : public QObject {
+    Q_OBJECT
+public:
+    enum class PushMode {
+        Answer,        // answer every push at once
+        Slow,          // answer after slowMs
+        Silent,        // take the push, never answer
+        HugeHead,      // answer with a head larger than any limit
+        WrongUuid,     // answer under another uuid
+        CloseMidBody,  // send half an answer, then close
+    };
+
+    struct Heartbeat {
+        QHostAddress from;
+        quint16 port = 0;
+        QByteArray raw;
+        qint64 atMs = 0;  // monotonic receive time
+    };
+
+    explicit AppSimulator(QObject* parent = nullptr);
+    ~AppSimulator() override;
+
+    // Listens on TCP `tcpPort` and binds UDP `udpPort` at `address` (0: a
+    // free port). False when either fails.
+    bool start(const QHostAddress& address, quint16 tcpPort = 10416, quint16 udpPort = 10417);
+    // Closes everything, as a killed application does.
+    void kill();
+    quint16 tcpPort() const;
+    quint16 udpPort() const;
+
+    // ---- script ----
+    void setPushMode(PushMode mode, int slowMs = 0);
+    void setHeartbeatSilent(bool silent);
+    // Answer fields; std::nullopt leaves a key out.
+    void setDoTaken(std::optional<bool> v);
+    void setAppVersion(std::optional<QString> v);
+    void setAppTime(std::optional<QVariant> v);
+    // Sends one datagram to `to` (for junk heartbeat answers).
+    void sendDatagram(const QByteArray& bytes, const QHostAddress& to, quint16 port);
+
+    // ---- records (any thread) ----
+    QList<CTask_FormData> pushes() const;
+    QList<QByteArray> rawPushes() const;  // the bytes of each whole message taken
+    QList<Heartbeat> heartbeats() const;
+    int connectionsSeen() const;
+    int openConnections() const;
+    void clearRecords();
+
+signals:
+    void pushReceived(const CTask_FormData& form);
+    void heartbeatReceived();
+
+private:
+    void onNewConnection();
+    void onReadyRead(QTcpSocket* s);
+    void answer(QTcpSocket* s, const CTask_FormData& form, qint64 recvMs);
+    void onDatagrams();
+
+    QTcpServer m_server;
+    QUdpSocket m_udp;
+    QList<QPointer<QTcpSocket>> m_sockets;
+    PushMode m_mode = PushMode::Answer;
+    int m_slowMs = 0;
+    bool m_hbSilent = false;
+    std::optional<bool> m_doTaken;
+    std::optional<QString> m_version;
+    std::optional<QVariant> m_appTime;
+
+    mutable QMutex m_recordLock;
+    QList<CTask_FormData> m_pushes;
+    QList<QByteArray> m_raw;
+    QList<Heartbeat> m_heartbeats;
+    int m_connections = 0;
+};
