@@ -10,6 +10,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include <QLoggingCategory>
+
+namespace {
+Q_LOGGING_CATEGORY(sensorWarnings, "level_1")
+}
+
 namespace platform {
 namespace {
 
@@ -60,18 +66,18 @@ bool SensorScene::loadFolder(const char* folder)
 {
     const QDir dir(QString::fromLocal8Bit(folder));
     if (!dir.exists()) {
-        qWarning() << "[SENSOR] picture folder" << dir.path() << "does not exist; showing the generated scene";
+        qCWarning(sensorWarnings) << "[SENSOR] picture folder" << dir.path() << "does not exist; showing the generated scene";
         return false;
     }
     const QStringList names = dir.entryList(QDir::Files | QDir::Readable, QDir::Name);
     for (const QString& name : names) {
         if (int(m_pictures.size()) == kMaxPictures) {
-            qWarning() << "[SENSOR] only the first" << kMaxPictures << "pictures of" << dir.path() << "are shown";
+            qCWarning(sensorWarnings) << "[SENSOR] only the first" << kMaxPictures << "pictures of" << dir.path() << "are shown";
             break;
         }
         const cv::Mat bgr = cv::imread(dir.filePath(name).toStdString(), cv::IMREAD_COLOR);
         if (bgr.empty()) {
-            qWarning() << "[SENSOR] skipped" << name << "in" << dir.path() << ": not a picture";
+            qCWarning(sensorWarnings) << "[SENSOR] skipped" << name << "in" << dir.path() << ": not a picture";
             continue;
         }
         cv::Mat scaled;
@@ -92,7 +98,7 @@ bool SensorScene::loadFolder(const char* folder)
         m_pictures.push_back(std::move(nv12));
     }
     if (m_pictures.empty()) {
-        qWarning() << "[SENSOR] no readable picture in" << dir.path() << "; showing the generated scene";
+        qCWarning(sensorWarnings) << "[SENSOR] no readable picture in" << dir.path() << "; showing the generated scene";
         return false;
     }
     return true;

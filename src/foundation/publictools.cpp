@@ -580,23 +580,23 @@ void SortFileByTime(QFileInfoList& list)
 bool emptyDeviceFolder(const QString& devicePath, const QString& tag)
 {
     if (devicePath.trimmed().isEmpty() || QDir::cleanPath(devicePath) == QLatin1String("/")) {
-        qWarning().noquote() << tag << "refusing to empty the folder" << devicePath;
+        qCWarning(level_1).noquote() << tag << "refusing to empty the folder" << devicePath;
         return false;
     }
     const QString path = platform::DataRoot::path(devicePath);
     const QFileInfo info(path);
     if (QDir::cleanPath(info.absoluteFilePath()) == QLatin1String("/")) {
-        qWarning().noquote() << tag << "refusing to empty the folder" << devicePath;
+        qCWarning(level_1).noquote() << tag << "refusing to empty the folder" << devicePath;
         return false;
     }
     if (!info.exists()) {
         if (QDir().mkpath(path))
             return true;
-        qWarning().noquote() << tag << "cannot create the folder" << path;
+        qCWarning(level_1).noquote() << tag << "cannot create the folder" << path;
         return false;
     }
     if (!info.isDir()) {
-        qWarning().noquote() << tag << "not a folder:" << path;
+        qCWarning(level_1).noquote() << tag << "not a folder:" << path;
         return false;
     }
     bool all = true;
@@ -608,7 +608,7 @@ bool emptyDeviceFolder(const QString& devicePath, const QString& tag)
         const bool removed = (fi.isDir() && !fi.isSymLink()) ? QDir(fi.filePath()).removeRecursively()
                                                              : QFile::remove(fi.filePath());
         if (!removed) {
-            qWarning().noquote() << tag << "cannot remove" << fi.filePath();
+            qCWarning(level_1).noquote() << tag << "cannot remove" << fi.filePath();
             all = false;
         }
     }

@@ -1,4 +1,5 @@
 #include "inspection/maskpacking.h"
+#include "foundation/logmanager.h"
 
 #include <QDebug>
 
@@ -75,13 +76,13 @@ QByteArray MatMask01Compress2Bytes(cv::Mat mask)
     if (mask.empty() || mask.rows <= 0 || mask.cols <= 0)
         return QByteArray();
     if (mask.type() != CV_8UC1) {
-        qWarning() << "mask of type" << mask.type() << "not packed: only 8-bit single-channel masks are";
+        qCWarning(level_1) << "mask of type" << mask.type() << "not packed: only 8-bit single-channel masks are";
         return QByteArray();
     }
     const int64_t pixels = int64_t(mask.rows) * mask.cols;
     const int64_t bytes = (pixels + 7) / 8;
     if (bytes > int64_t(INT_MAX) - 64) {
-        qWarning() << "mask of" << mask.cols << "x" << mask.rows << "not packed: too large for one array";
+        qCWarning(level_1) << "mask of" << mask.cols << "x" << mask.rows << "not packed: too large for one array";
         return QByteArray();
     }
     QByteArray out(int(bytes), Qt::Uninitialized);

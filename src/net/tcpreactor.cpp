@@ -1,4 +1,5 @@
 #include "net/tcpreactor.h"
+#include "foundation/logmanager.h"
 
 #include "foundation/publictools.h"
 #include "net/netlog.h"
@@ -64,7 +65,7 @@ void TcpReactor::deinitialize()
     if (m_worker.load() || thread_pool->activeThreadCount() > 0) {
         emit readyToClose();
         if (!thread_pool->waitForDone())
-            qWarning() << "socketThreadPool_->waitForDone error!";
+            qCWarning(level_1) << "socketThreadPool_->waitForDone error!";
     }
 }
 

@@ -8,6 +8,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include <QLoggingCategory>
+
+namespace {
+Q_LOGGING_CATEGORY(rtspWarnings, "level_1")
+}
+
 namespace {
 std::atomic<rtsp_log_handler> g_handler{nullptr};
 }
@@ -36,7 +42,7 @@ void rtsp_log_to_stdout_and_qt(int level, const char* line)
     if (level == RTSP_LOG_INFO)
         qInfo().noquote() << text;
     else
-        qWarning().noquote() << text;
+        qCWarning(rtspWarnings).noquote() << text;
 }
 
 void rtsp_log_write(int level, const char* fmt, ...)
