@@ -26,7 +26,7 @@
 #include <functional>
 #include <memory>
 
-enum CLST_TYPE {
+enum CLST_TYPE : int {
     CLST_Server = 0,
     CLST_Client = 1,
 };
