@@ -4,6 +4,7 @@
 //   spot      SpotDetect::execute            inRange, shape mask, outer contours, area
 //   flaw      FlawDetect::execute            absdiff to the template, threshold, opening,
 //                                            outer contours, area
+//             and once on a whole-frame region at the largest filter size
 //   ignore    IgnoreDetect::preprocessor     OR of the shape into the ignore mask
 //             (its per-frame execute does nothing)
 //   location  LocationDetect::execute        the coarse-to-fine search of plainreference.h
@@ -272,6 +273,37 @@ void flawReference(benchmark::State& state)
     }
 }
 
+// The costliest region an operator can set up: the whole frame, with the
+// largest filter size the parameter range allows. It must stay within one
+// frame period (50 ms). The reference opens by the drawn ellipse of that
+// size, as plain OpenCV would.
+constexpr int kLargestFilterSize = 100;
+
+void flawWholeFrameOurs(benchmark::State& state)
+{
+    Step step;
+    step.camera.templ = surface();
+    step.camera.run = flawFrame();
+    step.add(cv::Rect(cv::Point(), kFrame), QStringLiteral("flaw"), QJsonArray{45, 100, kLargestFilterSize});
+    for (auto _ : state)
+        benchmark::DoNotOptimize(step.runOnce());
+}
+
+void flawWholeFrameReference(benchmark::State& state)
+{
+    const cv::Mat templ = surface();
+    const cv::Mat run = flawFrame();
+    const cv::Mat kernel =
+        cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(kLargestFilterSize, kLargestFilterSize));
+    cv::Mat diff;
+    for (auto _ : state) {
+        cv::absdiff(run, templ, diff);
+        cv::threshold(diff, diff, 22, 255, cv::THRESH_BINARY);
+        cv::morphologyEx(diff, diff, cv::MORPH_OPEN, kernel);
+        benchmark::DoNotOptimize(outerArea(diff) <= 100);
+    }
+}
+
 // ---- ignore -----------------------------------------------------------
 
 void ignoreOurs(benchmark::State& state)
@@ -435,6 +467,7 @@ int main(int argc, char** argv)
         add("spot", spotOurs, spotReference, n, 1.5);
     for (int n : kRegionCounts)
         add("flaw", flawOurs, flawReference, n, 1.5);
+    add("flaw_whole_frame_filter_100", flawWholeFrameOurs, flawWholeFrameReference, 1, 1.5);
     for (int n : kRegionCounts)
         add("ignore", ignoreOurs, ignoreReference, n, 1.5);
     for (int n : kRegionCounts)

@@ -9,8 +9,13 @@
 //  - Time to the first decoded frame: one ffmpeg run (same command for both)
 //    through a small relay that notes when its DESCRIBE passes, to the first
 //    frame ffmpeg writes out; median and maximum of 20 runs. A GOP lasts 1.5 s.
+//  - The steps of that time for a scripted viewer (answers to DESCRIBE, SETUP
+//    and PLAY, then the first RTP packet and the first IDR slice after PLAY),
+//    and whether the SDP carried the parameter sets.
 //
 // Run from a Release build: build-release/bench/rtsp_bench [seconds per phase [first-frame runs]]
+// (0 seconds skips the CPU figures); `rtsp_bench --serve PORT [seconds]` runs ours alone,
+// fed the same stream, for probing it with ffmpeg by hand.
 #include "rtsp/rtsp_demo.h"
 #include "rtsp/rtsp_log.h"
 #include "support/h264testsource.h"
@@ -315,9 +320,106 @@ std::vector<double> firstFrameTimes(uint16_t serverPort, int runs)
     return ms;
 }
 
+// Where the time to the first picture goes: one scripted viewer over TCP
+// times each step (ms): DESCRIBE -> answer, SETUP -> answer, PLAY -> answer,
+// PLAY -> first RTP packet, PLAY -> first packet of an IDR slice; and notes
+// whether the SDP carried the parameter sets. Medians over `runs`.
+struct Phases {
+    std::vector<double> describe, setup, play, firstPacket, firstIdr, idrDone;
+    int withSprop = 0;
+    int startedOnIdr = 0;  // runs whose first video packet was SPS/PPS/IDR
+};
+
+int nalType(const std::string& payload)
+{
+    if (payload.empty())
+        return -1;
+    const int t = payload[0] & 0x1f;
+    if (t == 28 && payload.size() > 1)  // FU-A: the unit's own type, on its first fragment only
+        return (payload[1] & 0x80) ? (payload[1] & 0x1f) : -28;
+    if (t == 24 && payload.size() > 3)  // STAP-A: the first unit
+        return payload[3] & 0x1f;
+    return t;
+}
+
+Phases phaseTimes(uint16_t port, int runs)
+{
+    Phases ph;
+    auto ms = [](Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); };
+    for (int i = 0; i < runs; ++i) {
+        testsupport::RtspScriptedClient c([] {});
+        if (!c.connectTo(port))
+            continue;
+        const std::string base = "rtsp://127.0.0.1:" + std::to_string(port) + "/live/main_stream";
+        auto t0 = Clock::now();
+        c.send(testsupport::RtspScriptedClient::request("DESCRIBE", base, 1, {"Accept: application/sdp"}));
+        auto d = c.readReply(5000);
+        if (!d || d->status != 200)
+            continue;
+        ph.describe.push_back(ms(t0, Clock::now()));
+        if (d->body.find("sprop-parameter-sets=") != std::string::npos)
+            ++ph.withSprop;
+        // The track's control URL: the last a=control line (the media's).
+        std::string track;
+        for (size_t at = 0; (at = d->body.find("a=control:", at)) != std::string::npos; at += 10)
+            track = d->body.substr(at + 10, d->body.find('\r', at) - at - 10);
+        if (track.find("rtsp://") != 0)
+            track = base + "/" + track;
+        t0 = Clock::now();
+        c.send(testsupport::RtspScriptedClient::request("SETUP", track, 2,
+                                                        {"Transport: RTP/AVP/TCP;unicast;interleaved=0-1"}));
+        auto s = c.readReply(5000);
+        if (!s || s->status != 200)
+            continue;
+        ph.setup.push_back(ms(t0, Clock::now()));
+        std::string session = s->header("Session");
+        session = session.substr(0, session.find(';'));
+        t0 = Clock::now();
+        c.send(testsupport::RtspScriptedClient::request("PLAY", base + "/", 3, {"Session: " + session, "Range: npt=0.000-"}));
+        auto p = c.readReply(5000);
+        if (!p || p->status != 200)
+            continue;
+        ph.play.push_back(ms(t0, Clock::now()));
+        bool first = true;
+        bool sawIdr = false;
+        while (Clock::now() - t0 < std::chrono::seconds(5)) {
+            auto f = c.readInterleaved(5000);
+            if (!f)
+                break;
+            if (f->channel != 0)
+                continue;
+            auto rtp = testsupport::RtpPacket::parse(f->data);
+            if (!rtp)
+                continue;
+            const int t = nalType(rtp->payload);
+            if (first) {
+                ph.firstPacket.push_back(ms(t0, Clock::now()));
+                if (t == 5 || t == 7 || t == 8)
+                    ++ph.startedOnIdr;
+                first = false;
+            }
+            if (t == 5 && !sawIdr) {
+                ph.firstIdr.push_back(ms(t0, Clock::now()));
+                sawIdr = true;
+            }
+            // The IDR slice's last packet: a whole unit, or its FU-A end fragment.
+            const bool idrEnd = rtp->payload.size() > 1 &&
+                                ((rtp->payload[0] & 0x1f) == 5 || ((rtp->payload[0] & 0x1f) == 28 && (rtp->payload[1] & 0x5f) == 0x45));
+            if (sawIdr && idrEnd) {
+                ph.idrDone.push_back(ms(t0, Clock::now()));
+                break;
+            }
+        }
+        c.resetConnection();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100 + 37 * (i % 7)));
+    }
+    return ph;
+}
+
 struct Result {
     CpuFigures cpu;
     std::vector<double> firstFrame;
+    Phases phases;
 };
 
 Result runOurs(double seconds, int runs)
@@ -343,6 +445,7 @@ Result runOurs(double seconds, int runs)
         });
         const std::string url = "rtsp://127.0.0.1:" + std::to_string(port) + "/live/main_stream";
         r.cpu = cpuPerViewer(url, seconds);
+        r.phases = phaseTimes(port, runs);
         r.firstFrame = firstFrameTimes(port, runs);
     }
     rtsp_del_demo(demo);
@@ -406,6 +509,7 @@ Result runReference(double seconds, int runs)
         });
         const std::string url = "rtsp://127.0.0.1:" + std::to_string(port) + "/live/main_stream";
         r.cpu = cpuPerViewer(url, seconds);
+        r.phases = phaseTimes(uint16_t(port), runs);
         r.firstFrame = firstFrameTimes(uint16_t(port), runs);
     }
     g_main_loop_quit(loop);
@@ -437,6 +541,18 @@ int main(int argc, char** argv)
 {
     gst_init(&argc, &argv);
     signal(SIGPIPE, SIG_IGN);  // for the reference library; ours never raises it
+    if (argc > 2 && std::string(argv[1]) == "--serve") {  // ours alone on a port, for probing it by hand
+        rtsp_demo_handle demo = create_rtsp_demo(uint16_t(std::atoi(argv[2])));
+        rtsp_session_handle session = rtsp_new_session(demo, "/live/main_stream");
+        rtsp_set_video(session, RTSP_CODEC_ID_VIDEO_H264, nullptr, 0);
+        rtsp_sync_video_ts(session, rtsp_get_reltime(), rtsp_get_ntptime());
+        Feeder feeder([&](const std::string& f) {
+            rtsp_tx_video(session, reinterpret_cast<const uint8_t*>(f.data()), int(f.size()), rtsp_get_reltime());
+            rtsp_do_event(demo);
+        });
+        std::this_thread::sleep_for(std::chrono::seconds(argc > 3 ? std::atoi(argv[3]) : 60));
+        return 0;
+    }
     const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
     const int runs = argc > 2 ? std::atoi(argv[2]) : 20;
     std::printf("encoding the test stream (1920x1080, 20 fps, Main, GOP 30)...\n");
@@ -471,5 +587,13 @@ int main(int argc, char** argv)
     std::printf("%-10s %8.0f %10.0f %10zu\n", "reference", median(ref.firstFrame), maximum(ref.firstFrame),
                 ref.firstFrame.size());
     std::printf("median ratio ours/reference: %.2f\n", median(ours.firstFrame) / median(ref.firstFrame));
+    std::printf("\nSteps of a scripted viewer over TCP, medians of %d runs (ms):\n", runs);
+    std::printf("%-10s %9s %7s %7s %13s %11s %11s %7s %12s\n", "", "DESCRIBE", "SETUP", "PLAY", "PLAY->1st pkt",
+                "PLAY->IDR", "IDR whole", "sprop", "starts IDR");
+    for (const auto* r : {&ours, &ref})
+        std::printf("%-10s %9.0f %7.0f %7.0f %13.0f %11.0f %11.0f %4d/%-2zu %9d/%-2zu\n", r == &ours ? "ours" : "reference",
+                    median(r->phases.describe), median(r->phases.setup), median(r->phases.play),
+                    median(r->phases.firstPacket), median(r->phases.firstIdr), median(r->phases.idrDone), r->phases.withSprop,
+                    r->phases.describe.size(), r->phases.startedOnIdr, r->phases.firstPacket.size());
     return 0;
 }

@@ -333,14 +333,19 @@ RK_S32 RK_MPI_VI_DisableChn(VI_PIPE ViPipe, VI_CHN ViChn)
         for (auto it = m.bindings.begin(); it != m.bindings.end();)
             it = it->vi == ViChn ? m.bindings.erase(it) : it + 1;
     }
-    std::deque<MediaBuffer*> left;
     {
         std::lock_guard<std::mutex> lock(vi->mutex);
         vi->stopping = true;
-        left.swap(vi->userQueue);
     }
     vi->wake.notify_all();
     vi->sensor.join();
+    // Only after the sensor has ended: a frame it was queueing as it stopped
+    // would otherwise stay lent for ever and keep the pool alive.
+    std::deque<MediaBuffer*> left;
+    {
+        std::lock_guard<std::mutex> lock(vi->mutex);
+        left.swap(vi->userQueue);
+    }
     for (MediaBuffer* mb : left)
         release(mb);
     return 0;

@@ -102,7 +102,7 @@ CommandResult CommandRunner::run(const QString& program, const QStringList& args
     bool runReal = false;
     {
         QMutexLocker lock(&m_mutex);
-        if (m_mode == Mode::Device) {
+        if (m_mode == Mode::Device || effect == Effect::Archive) {
             runReal = true;
         } else if (effect == Effect::Query) {
             auto it = m_answers.constFind(program);

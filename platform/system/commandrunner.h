@@ -35,7 +35,11 @@ struct CommandResult {
 
 class CommandRunner {
 public:
-    enum class Effect { Query, Change };
+    // Query: reads only; Change: changes the machine (recorded, not run, in
+    // simulation); Archive: writes an archive below the data root or the
+    // working directory only (tar), so it runs in simulation too, recorded,
+    // never answered from fixtures.
+    enum class Effect { Query, Change, Archive };
     enum class Mode { Device, Simulated };
 
     static CommandRunner& instance();

@@ -10,8 +10,10 @@
 #include "foundation/zrc_workinformation_manager.h"
 #include "hub/divuvarude.h"
 #include "inspection/hubservices.h"
-#include "httpapi/httpservice_mg_business.h"
 #include "inspection/pluginsmanager.h"
+#include "manager/programlivenessprobes.h"
+#include "manager/smartmanager_deamon.h"
+#include "manager/vistrel_manager.h"
 #include "io/vcam_io.h"
 #include "inspection/roiinterface.h"
 #include "platform/system/commandrunner.h"
@@ -156,12 +158,12 @@ int main(int argc, char** argv)
 
     g_FrameIO = new VCam_IO;
 
-    // The HTTP control API until the application manager creates and starts
-    // it; never freed. Its server closes every waiting connection at stop.
-    auto* httpService = new HttpService_MG_Business(
-        HttpBusiness_MG_Config{QHostAddress(QHostAddress::Any), httpApiPort(), 50, true, QStringLiteral("/userdata/tmp/")});
-    httpService->start();
-    QObject::connect(app, &QCoreApplication::aboutToQuit, [httpService] { httpService->reactor()->stopAll(); });
+    // The application manager: publisher, HTTP control API, flow manager,
+    // statistics and the camera group's work events. Never freed by the
+    // program; stopped and freed below at a clean stop.
+    Vistrel_ManagerOptions managerOptions;
+    managerOptions.http.port = httpApiPort();
+    Vistrel_Manager* manager = new Vistrel_Manager(managerOptions);  // the program's one (getInstance)
 
     if (PluginsManager::instance == nullptr)
         PluginsManager::instance = new PluginsManager;
@@ -175,9 +177,20 @@ int main(int argc, char** argv)
     });
     new DiVuVarude;  // publishes itself in gpWin
 
+    manager->startwork();
+
+    // The liveness reporter, on a thread of its own: link watch, frame rate
+    // and the record the monitor daemon reads.
+    ProgramLivenessProbes probes(manager->livenessParts());
+    auto* reporter = new SmartManager_Deamon(&probes);
+
     const int code = app->exec();
-    // A clean stop: the capture and encoder threads end before the objects
-    // they write into go away with the process.
+    // A clean stop: the reporter, then the HTTP server, the IO transport, the
+    // publisher and the camera-pair link end their threads; the capture and
+    // encoder threads end before the objects they write into go away with
+    // the process.
+    delete reporter;
+    delete manager;
     delete gAiqControl;
     delete logConfig;
     delete stashConfig;

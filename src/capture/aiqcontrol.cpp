@@ -18,6 +18,7 @@
 
 AiqControl* gAiqControl = nullptr;
 std::atomic<int32_t> gFPS_Times{0};
+std::atomic<int32_t> gFPS{0};
 std::atomic<bool> quit{false};
 
 // The RTSP server and its one session; set up by the controller before the

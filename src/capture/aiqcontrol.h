@@ -93,6 +93,13 @@ extern AiqControl* gAiqControl;
 // never reset (wraps after 2^31).
 extern std::atomic<int32_t> gFPS_Times;
 
+// Captured frames a second over the last measuring period, computed from
+// gFPS_Times (FrameRateMeter until the liveness reporter is wired, then the
+// reporter); 0 from the start until the first period has been measured. The
+// hub copies a frame only while it is at least 1; the run state and the
+// liveness record read it.
+extern std::atomic<int32_t> gFPS;
+
 // Set by SIGINT once capture runs; never cleared. The capture thread and the
 // encoder's output callback stop at it.
 extern std::atomic<bool> quit;

@@ -85,7 +85,6 @@ void FlowFrameworkBuilder::chk_Frameworks(QList<FlowBox_Group*>& groups, bool bu
         if (!group)
             continue;
         group->set_group_index(i);
-        group->init_Fgs_RunState();
         QList<int> indexes;
         const QList<FlowUnit_Base*> units = group->get_unit_list();
         for (int j = 0; j < units.size(); ++j) {
@@ -100,6 +99,10 @@ void FlowFrameworkBuilder::chk_Frameworks(QList<FlowBox_Group*>& groups, bool bu
                 standard->set_cond_sortindex(j, counter);
         }
         group->set_subunit_indexabs(indexes);
+        // After the numbering: the run node is the first unit's detect
+        // index, which only now exists (before it every node read -1 and a
+        // build without a start dropped every passport).
+        group->init_Fgs_RunState();
     }
     if (!build)
         return;

@@ -98,9 +98,9 @@ QJsonObject FlowLayout_Standard::create_QuickFrame_Standard(FlowFrameworkBuilder
 
     // Safety door.
     doorOpen(P);
-    doorClose(P, CondType_NoCheck, "安全门闭合，直接解除NG");
+    doorClose(P, CondType_NoCheck, QT_TRANSLATE_NOOP("Product_Manager", "安全门闭合，直接解除NG"));
     doorOpen(M);
-    doorClose(M, CondType_ReDetect, "安全门闭合，重新检测模腔");
+    doorClose(M, CondType_ReDetect, QT_TRANSLATE_NOOP("Product_Manager", "安全门闭合，重新检测模腔"));
 
     P->set_2_DetectDelayTime(flowparams::tenthsToMs(params, "s_product_delaytime"));
     M->set_2_DetectDelayTime(flowparams::tenthsToMs(params, "s_moulding_delaytime"));

@@ -146,10 +146,10 @@ QJsonObject FlowLayout_Turntable::create_QuickFrame_Turntable(FlowFrameworkBuild
 
     for (Unit* u : {LP, LM, RP, RM})
         doorOpen(u);
-    doorClose(LP, CondType_NoCheck, "安全门闭合，直接解除NG");
-    doorClose(LM, CondType_ReDetect, "安全门闭合，重新检测模腔");
-    doorClose(RP, CondType_NoCheck, "安全门闭合，直接解除NG");
-    doorClose(RM, CondType_ReDetect, "安全门闭合，重新检测模腔");
+    doorClose(LP, CondType_NoCheck, QT_TRANSLATE_NOOP("Product_Manager", "安全门闭合，直接解除NG"));
+    doorClose(LM, CondType_ReDetect, QT_TRANSLATE_NOOP("Product_Manager", "安全门闭合，重新检测模腔"));
+    doorClose(RP, CondType_NoCheck, QT_TRANSLATE_NOOP("Product_Manager", "安全门闭合，直接解除NG"));
+    doorClose(RM, CondType_ReDetect, QT_TRANSLATE_NOOP("Product_Manager", "安全门闭合，重新检测模腔"));
 
     afterDetect(LP, true);
     afterDetect(LM, false);

@@ -24,7 +24,7 @@ void doorOpen(FlowUnit_Standard_Detect* unit)
     c->set_cond_flag(1, false);
     c->set_cond_flag(3, true);
     c->add_action_iooutput({2}, IOState_Rel_Rest, 0, 0);
-    c->set_user_describe(FlowFrameworkBuilder::trManager("安全门断开，解除报警声"));
+    c->set_user_describe(FlowFrameworkBuilder::trManager(QT_TRANSLATE_NOOP("Product_Manager", "安全门断开，解除报警声")));
 }
 
 void doorClose(FlowUnit_Standard_Detect* unit, Condition_Type type, const char* text)

@@ -245,6 +245,12 @@ FlowGroup_State Product_Manager::get_RunDescribe()
     return published;
 }
 
+FlowGroup_State Product_Manager::get_PublishedRunDescribe() const
+{
+    QMutexLocker guard(&published_mutex);
+    return published;
+}
+
 void Product_Manager::publish_RunDescribe()
 {
     const FlowGroup_State s = Private_Get_RunDescribe();

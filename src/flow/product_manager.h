@@ -120,6 +120,11 @@ public:
     QList<FlowUnit_Passport> get_queue() const { return queue; }
     // The state a camera that is not the group's main camera reports.
     FlowGroup_State get_own_group_state() const { return own_group_state; }
+    // The step a sub camera shows: set by the sub side of each work event.
+    void setShownUnitIndex(int abs) { own_group_state.fgs_zrp_show_unitindex_abs = abs; }
+    // The description the main thread published last; never waits (for
+    // threads that must not block on the main thread).
+    FlowGroup_State get_PublishedRunDescribe() const;
 
 public slots:
     // Entry for every passport (operator actions arrive queued).

@@ -13,6 +13,7 @@
 
 #include <glog/logging.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -30,6 +31,13 @@ QMutex g_instanceMutex;        // guards LogManager::__instance
 QMutex g_backendMutex;
 bool g_backendReady = false;
 QString g_backendDir;  // canonical folder the back end writes into
+
+// outputMessage is the process's message handler.
+std::atomic<bool> g_handlerInstalled{false};
+// Whether the two categories of the program are in the list (kept with it,
+// so that writes() takes no lock for them).
+std::atomic<bool> g_defaultListed{true};
+std::atomic<bool> g_level1Listed{true};
 
 QString withSlash(QString dir)
 {
@@ -101,6 +109,7 @@ void LogManager::initBackend()
     google::InstallFailureSignalHandler();
     google::InstallFailureWriter(&SignalHandle);
     qInstallMessageHandler(&LogManager::outputMessage);
+    g_handlerInstalled.store(true);
 }
 
 LogManager* LogManager::getInstance(LogManager_Config config, QObject* parent)
@@ -124,12 +133,28 @@ void LogManager::setLogInfoLevel(const QStringList& categories)
 {
     QWriteLocker lock(&g_levelLock);
     _infolevel = categories;
+    g_defaultListed.store(categories.contains(QStringLiteral("default")));
+    g_level1Listed.store(categories.contains(QStringLiteral("level_1")));
 }
 
 QStringList LogManager::logInfoLevel()
 {
     QReadLocker lock(&g_levelLock);
     return _infolevel;
+}
+
+bool LogManager::writes(const char* category)
+{
+    if (!g_handlerInstalled.load())
+        return true;
+    if (!category)
+        return false;
+    if (std::strcmp(category, "default") == 0)
+        return g_defaultListed.load();
+    if (std::strcmp(category, "level_1") == 0)
+        return g_level1Listed.load();
+    QReadLocker lock(&g_levelLock);
+    return _infolevel.contains(QLatin1String(category));
 }
 
 void LogManager::clearup_glogfile()

@@ -59,6 +59,12 @@ public:
     // time sees either the old or the new list.
     static void setLogInfoLevel(const QStringList& categories);
     static QStringList logInfoLevel();
+    // Whether an info or warning message of `category` would be written:
+    // false only while this front end handles the process's messages and the
+    // category is not in the list. Lets a frequent line skip its formatting
+    // when it would be dropped anyway (a handler installed over this front
+    // end later, a test's capture, is not seen).
+    static bool writes(const char* category);
 
     // The process-wide Qt message handler.
     static void outputMessage(QtMsgType type, const QMessageLogContext& context, const QString& message);

@@ -66,6 +66,12 @@ httpserver::HttpServer::Delivery HttpReplyChannel::deliver(quint64 id, httpserve
     return m_server->deliver(id, std::move(reply));
 }
 
+bool HttpReplyChannel::awaitsReply(quint64 id)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_server && m_server->awaitsReply(id);
+}
+
 void HttpReplyChannel::attach(httpserver::HttpServer* server)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -81,6 +87,10 @@ HttpAnswerGuard::HttpAnswerGuard(std::shared_ptr<HttpReplyChannel> channel, quin
 
 HttpAnswerGuard::~HttpAnswerGuard()
 {
+    // Nearly every request was answered: build the fallback reply only when
+    // it can still be delivered.
+    if (!m_channel->awaitsReply(m_id))
+        return;
     CTask_FormData_Mongoose reply;
     reply.connection = m_id;
     reply.data.url = m_url;
@@ -181,10 +191,13 @@ bool HttpReactor_MG::reAction(const QHostAddress& newHost, quint16 newPort)
 {
     stopServer();
     stopWorkers();
-    QList<QSharedPointer<CTask_FormData_Mongoose>> dropped;
+    QVector<QueuedRequest> dropped;
     {
         QMutexLocker lock(&mutex);
-        dropped.swap(_Queue_RecvDatas);
+        {
+            std::lock_guard<std::mutex> queueLock(m_queueMutex);
+            dropped.swap(_Queue_RecvDatas);
+        }
         working_urls.clear();
         m_uploadUrls.clear();
         m_cacheInUse.clear();
@@ -220,10 +233,10 @@ void HttpReactor_MG::stopServer()
 void HttpReactor_MG::stopWorkers()
 {
     {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(m_queueMutex);
         workers_running.store(false);
-        queue_cond.wakeAll();
     }
+    m_queueCond.notify_all();
     for (QFuture<void>& f : worker_futures)
         f.waitForFinished();
     worker_futures.clear();
@@ -357,18 +370,21 @@ std::optional<httpserver::Reply> HttpReactor_MG::onComplete(httpserver::Exchange
     auto* st = static_cast<ExchangeState*>(ex.data.get());
     if (!st)
         return callback_immediately_xxx(500, QStringLiteral("Internal Server Error"));
-    qInfo() << "[MG_RECV]:" << "*********************************" << st->url << "body length:" << ex.bodyBytes;
+    // Written for every request: formatted only when the log takes it.
+    if (LogManager::writes("default"))
+        qInfo() << "[MG_RECV]:" << "*********************************" << st->url << "body length:" << ex.bodyBytes;
     if (!st->upload) {
         if (st->overLimit) {
             qCWarning(level_1) << "[MG_RECV] chunked body past" << kMaxRecvSize << "bytes refused for" << st->url;
             return tooLarge();
         }
+        Handler handler;
         {
             QMutexLocker lock(&mutex);
-            if (std::optional<httpserver::Reply> refusal = preprocessRecvDatas(st->url))
+            if (std::optional<httpserver::Reply> refusal = preprocessRecvDatas(st->url, &handler))
                 return refusal;
         }
-        parseAnd2Queue(ex, st->body);
+        parseAnd2Queue(ex, st->body, st->url, std::move(handler));
         st->body = QByteArray();
         return std::nullopt;
     }
@@ -405,9 +421,14 @@ void HttpReactor_MG::onEnd(httpserver::Exchange& ex, bool completed)
         m_uploadUrls.remove(st->url);
 }
 
-std::optional<httpserver::Reply> HttpReactor_MG::preprocessRecvDatas(const QString& url)
+std::optional<httpserver::Reply> HttpReactor_MG::preprocessRecvDatas(const QString& url, Handler* handler)
 {
-    if (_Queue_RecvDatas.size() > limit_max_recvdatas) {
+    int queued = 0;
+    {
+        std::lock_guard<std::mutex> queueLock(m_queueMutex);
+        queued = _Queue_RecvDatas.size();
+    }
+    if (queued > limit_max_recvdatas) {
         qCWarning(level_1) << "[MG_RECV] queue full, refused" << url;
         return callback_immediately_503(kQueueFull);
     }
@@ -415,16 +436,20 @@ std::optional<httpserver::Reply> HttpReactor_MG::preprocessRecvDatas(const QStri
         qCWarning(level_1) << "[MG_RECV] same url still running, refused" << url;
         return callback_immediately_503(kSameUrl);
     }
-    if (!routes.contains(url)) {
+    const auto route = routes.constFind(url);
+    if (route == routes.cend()) {
         qInfo() << "[MG_RECV] no route" << url;
         return callback_immediately_404();
     }
+    if (handler)
+        *handler = route.value();
     return std::nullopt;
 }
 
-void HttpReactor_MG::parseAnd2Queue(const httpserver::Exchange& ex, const QByteArray& body)
+void HttpReactor_MG::parseAnd2Queue(const httpserver::Exchange& ex, const QByteArray& body, const QString& url,
+                                    Handler handler)
 {
-    enqueue(requestRecordFrom(ex, body));
+    enqueue(requestRecordFrom(ex, body, url), std::move(handler));
 }
 
 void HttpReactor_MG::parseAnd2Queue_CacheFile(const httpserver::Exchange& ex, const QString& filePath)
@@ -437,14 +462,16 @@ void HttpReactor_MG::parseAnd2Queue_CacheFile(const httpserver::Exchange& ex, co
     enqueue(rec);
 }
 
-void HttpReactor_MG::enqueue(CTask_FormData_Mongoose rec)
+void HttpReactor_MG::enqueue(CTask_FormData_Mongoose rec, Handler handler)
 {
     rec.answer_guard = QSharedPointer<HttpAnswerGuard>::create(m_channel, rec.connection, rec.data.url,
                                                                rec.data.user_agent, m_deviceId);
     auto shared = QSharedPointer<CTask_FormData_Mongoose>::create(std::move(rec));
-    QMutexLocker lock(&mutex);
-    _Queue_RecvDatas.append(shared);
-    queue_cond.wakeOne();
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        _Queue_RecvDatas.append(QueuedRequest{std::move(shared), std::move(handler)});
+    }
+    m_queueCond.notify_one();
 }
 
 // ---- workers ----------------------------------------------------------------------------------
@@ -453,19 +480,20 @@ void HttpReactor_MG::onWorkAction()
 {
     for (;;) {
         QSharedPointer<CTask_FormData_Mongoose> rec;
+        Handler handler;
         {
-            QMutexLocker lock(&mutex);
+            std::unique_lock<std::mutex> lock(m_queueMutex);
+            m_queueCond.wait(lock, [this] { return !workers_running.load() || !_Queue_RecvDatas.isEmpty(); });
             if (!workers_running.load())
                 return;
-            if (_Queue_RecvDatas.isEmpty()) {
-                queue_cond.wait(&mutex);
-                continue;
-            }
-            rec = _Queue_RecvDatas.takeFirst();
+            QueuedRequest next = _Queue_RecvDatas.takeFirst();
+            rec = std::move(next.record);
+            handler = std::move(next.handler);
         }
         const QString url = rec->data.url;
         bool upload = false;
-        Handler handler = routes.value(url);
+        if (!handler)
+            handler = routes.value(url);  // an upload, or queued without its handler
         if (!handler) {
             handler = cache_routes.value(url);
             upload = static_cast<bool>(handler);

@@ -23,9 +23,10 @@
 #include <QStringList>
 #include <QThread>
 #include <QThreadPool>
-#include <QWaitCondition>
+#include <QVector>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -35,6 +36,7 @@
 class HttpReplyChannel {
 public:
     httpserver::HttpServer::Delivery deliver(quint64 id, httpserver::Reply reply);
+    bool awaitsReply(quint64 id);
     void attach(httpserver::HttpServer* server);
 
 private:
@@ -129,7 +131,7 @@ public:
 
     QMap<QString, Handler> routes;        // answered from the parsed request
     QMap<QString, Handler> cache_routes;  // bodies streamed into cache files
-    QMutex mutex;                         // guards the queue, working_urls and the upload sets
+    QMutex mutex;                         // guards working_urls and the upload sets
     QStringList working_urls;
 
 signals:
@@ -145,11 +147,15 @@ private:
     std::optional<httpserver::Reply> onComplete(httpserver::Exchange& ex) override;
     void onEnd(httpserver::Exchange& ex, bool completed) override;
 
-    // Under `mutex`: a refusal, or nothing when the request may be queued.
-    std::optional<httpserver::Reply> preprocessRecvDatas(const QString& url);
-    void parseAnd2Queue(const httpserver::Exchange& ex, const QByteArray& body);
+    // Under `mutex`: a refusal, or nothing when the request may be queued
+    // (then `handler`, when given, receives the route's handler).
+    std::optional<httpserver::Reply> preprocessRecvDatas(const QString& url, Handler* handler = nullptr);
+    void parseAnd2Queue(const httpserver::Exchange& ex, const QByteArray& body, const QString& url,
+                        Handler handler);
     void parseAnd2Queue_CacheFile(const httpserver::Exchange& ex, const QString& filePath);
-    void enqueue(CTask_FormData_Mongoose rec);
+    // `handler`: the route's handler found while screening; none: the worker
+    // looks the URL up.
+    void enqueue(CTask_FormData_Mongoose rec, Handler handler = Handler());
     void onWorkAction();
     void stopServer();
     void stopWorkers();
@@ -157,14 +163,22 @@ private:
     QHostAddress host;
     quint16 port = 65535;
     std::atomic<bool> running{true};
-    QList<QSharedPointer<CTask_FormData_Mongoose>> _Queue_RecvDatas;
+    struct QueuedRequest {
+        QSharedPointer<CTask_FormData_Mongoose> record;
+        Handler handler;  // empty: looked up by the worker
+    };
+    // The queue for the workers, under its own lock (m_queueMutex), which the
+    // screening takes inside `mutex` and nothing takes the other way round.
+    // One block of queued requests (a list would allocate a node per request).
+    QVector<QueuedRequest> _Queue_RecvDatas;
+    std::mutex m_queueMutex;
+    std::condition_variable m_queueCond;  // the queue has a request, or the workers stop
     int limit_max_recvdatas = 50;
     bool limit_onlyurl = true;
     QString cachefile_path;
     std::atomic<bool> workers_running{true};
     QSharedPointer<QThreadPool> worker_pool;
     QList<QFuture<void>> worker_futures;
-    QWaitCondition queue_cond;
 
     std::shared_ptr<HttpReplyChannel> m_channel;
     httpserver::ServerOptions m_serverOptions;

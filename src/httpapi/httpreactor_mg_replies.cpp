@@ -12,6 +12,7 @@
 #include <QJsonObject>
 
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,7 +22,7 @@ const char kMissingFile[] = "未查询到需要获取的图片文件";
 
 // One header map written in name order (capitals first), then the two that
 // every reply carries.
-httpserver::Reply withHead(QMap<QString, QString> map, const CTask_FormData_Mongoose& r, QByteArray body)
+httpserver::Reply withHead(QMap<QString, QString>&& map, const CTask_FormData_Mongoose& r, QByteArray body)
 {
     map.insert(QStringLiteral("User-Agent"), r.data.user_agent.isEmpty() ? new_uuid(0) : r.data.user_agent);
     map.insert(QStringLiteral("Device-ID"), r.data.device_id);
@@ -49,6 +50,46 @@ QMap<QString, QString> headerMap(const QString& kindType, const CTask_FormData_M
     if (!r.data.content_type.isEmpty())
         map.insert(QStringLiteral("Content-Type"), r.data.content_type);
     return map;
+}
+
+// The UTF-8 of a text that repeats from reply to reply on a thread (this
+// device's id, the application's User-Agent): converted again only when the
+// text changes.
+struct RepeatedText {
+    QString text;
+    QByteArray bytes;
+    const QByteArray& utf8(const QString& t)
+    {
+        if (t != text || bytes.isNull()) {
+            text = t;
+            bytes = t.toUtf8();
+        }
+        return bytes;
+    }
+};
+thread_local RepeatedText t_deviceId;
+thread_local RepeatedText t_userAgent;
+
+// The head of a reply of this kind: what withHead(headerMap(...)) writes,
+// without building the map when the record adds no header lines (nearly
+// every reply): then the three names stand in their map order.
+// `kindBytes` is kindType in UTF-8 (a constant of the caller, not converted
+// for every reply).
+httpserver::Reply head(const QString& kindType, const QByteArray& kindBytes, const CTask_FormData_Mongoose& r,
+                       QByteArray body)
+{
+    if (!r.data.headers.isEmpty())
+        return withHead(headerMap(kindType, r), r, std::move(body));
+    httpserver::Reply reply;
+    reply.status = 200;
+    reply.headers.reserve(3);
+    reply.headers.append(
+        {QByteArrayLiteral("Content-Type"), r.data.content_type.isEmpty() ? kindBytes : r.data.content_type.toUtf8()});
+    reply.headers.append({QByteArrayLiteral("Device-ID"), t_deviceId.utf8(r.data.device_id)});
+    reply.headers.append({QByteArrayLiteral("User-Agent"),
+                          r.data.user_agent.isEmpty() ? new_uuid(0).toUtf8() : t_userAgent.utf8(r.data.user_agent)});
+    reply.body = std::move(body);
+    return reply;
 }
 
 QByteArray partHead(const QString& name, const char* contentType)
@@ -80,12 +121,12 @@ QString HttpReactor_MG::mimeTypeForFile(const QString& path)
 
 httpserver::Reply HttpReactor_MG::Reply_Integrality_Json(const CTask_FormData_Mongoose& r)
 {
-    const QMap<QString, QString> map = headerMap(QStringLiteral("application/json"), r);
     QJsonObject envelope;
     envelope.insert(QStringLiteral("code"), r.data.code);
     envelope.insert(QStringLiteral("msg"), r.data.msg);
     envelope.insert(QStringLiteral("result"), r.data.json);
-    return withHead(map, r, QJsonDocument(envelope).toJson(QJsonDocument::Compact));
+    return head(QStringLiteral("application/json"), QByteArrayLiteral("application/json"), r,
+                QJsonDocument(envelope).toJson(QJsonDocument::Compact));
 }
 
 httpserver::Reply HttpReactor_MG::Reply_Integrality_Empty(const CTask_FormData_Mongoose& r)
@@ -95,7 +136,8 @@ httpserver::Reply HttpReactor_MG::Reply_Integrality_Empty(const CTask_FormData_M
 
 httpserver::Reply HttpReactor_MG::Reply_Integrality_BinaryStream(const CTask_FormData_Mongoose& r)
 {
-    return withHead(headerMap(QStringLiteral("application/octet-stream"), r), r, r.data.body);
+    return head(QStringLiteral("application/octet-stream"), QByteArrayLiteral("application/octet-stream"), r,
+                r.data.body);
 }
 
 std::optional<httpserver::Reply> HttpReactor_MG::Reply_Integrality_File(const CTask_FormData_Mongoose& r)
@@ -112,7 +154,7 @@ std::optional<httpserver::Reply> HttpReactor_MG::Reply_Integrality_File(const CT
     addExtraHeaders(map, r);
     map.insert(QStringLiteral("Content-Type"),
                r.data.content_type.isEmpty() ? mimeTypeForFile(r.data.file_path) : r.data.content_type);
-    httpserver::Reply reply = withHead(map, r, QByteArray());
+    httpserver::Reply reply = withHead(std::move(map), r, QByteArray());
     reply.fd = fd;
     reply.fileSize = static_cast<qint64>(st.st_size);
     return reply;
@@ -120,10 +162,19 @@ std::optional<httpserver::Reply> HttpReactor_MG::Reply_Integrality_File(const CT
 
 httpserver::Reply HttpReactor_MG::Reply_Integrality_MultiPart(const CTask_FormData_Mongoose& r)
 {
-    const QMap<QString, QString> map =
+    QMap<QString, QString> map =
         headerMap(QStringLiteral("multipart/form-data;boundary=") + QString::fromLatin1(multipartBoundary()), r);
 
     QByteArray body;
+    // One block for the whole body: the pixels dominate, the part heads and
+    // JSON fields take the rest.
+    qint64 expected = 1024;
+    for (auto it = r.data.multipart_fields.cbegin(); it != r.data.multipart_fields.cend(); ++it)
+        expected += 256 + (it.value().userType() == QMetaType::QByteArray ? it.value().toByteArray().size() : 1024);
+    for (auto it = r.data.multipart_images.cbegin(); it != r.data.multipart_images.cend(); ++it)
+        expected += 1024 + qint64(it.value().total() * it.value().elemSize());
+    if (expected < std::numeric_limits<int>::max())
+        body.reserve(int(expected));
     for (auto it = r.data.multipart_fields.cbegin(); it != r.data.multipart_fields.cend(); ++it) {
         const QVariant& v = it.value();
         if (v.userType() == QMetaType::QJsonObject) {
@@ -157,7 +208,7 @@ httpserver::Reply HttpReactor_MG::Reply_Integrality_MultiPart(const CTask_FormDa
         body += "\r\n";
     }
     body += multipartBoundary() + "\r\n";
-    return withHead(map, r, body);
+    return withHead(std::move(map), r, body);
 }
 
 httpserver::Reply HttpReactor_MG::buildReply(const CTask_FormData_Mongoose& r)

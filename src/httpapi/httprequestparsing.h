@@ -24,3 +24,6 @@ QString headerValueAnyCase(const httpserver::HeaderList& headers, const char* na
 // The request record of a complete request with this body. Bad JSON leaves
 // `json` empty, sets json_invalid and logs a warning.
 CTask_FormData_Mongoose requestRecordFrom(const httpserver::Exchange& ex, const QByteArray& body);
+// The same, for a caller that already holds the target's path as text
+// (QString::fromUtf8(ex.path())).
+CTask_FormData_Mongoose requestRecordFrom(const httpserver::Exchange& ex, const QByteArray& body, const QString& url);

@@ -3,6 +3,7 @@
 #include "httpapi/httpservice_mg_business.h"
 
 #include "foundation/foundationservices.h"
+#include "foundation/logmanager.h"
 #include "foundation/zrc_workinformation_manager.h"
 
 #include <QThread>
@@ -52,6 +53,112 @@ void HttpService_MG_Business::notImplementedYet(const CTask_FormData_Mongoose& r
     m_reactor->finishWorkAction(reply);
 }
 
+void HttpService_MG_Business::setProgram(Product_Manager* flow, stage_productstatistics* statistics)
+{
+    m_flow = flow;
+    m_statistics = statistics;
+}
+
+void HttpService_MG_Business::stageEntered(const CTask_FormData_Mongoose&, HandlerStage) {}
+
+void HttpService_MG_Business::answer(const CTask_FormData_Mongoose& req, const QJsonObject& result)
+{
+    CTask_FormData_Mongoose reply = callback_inherit(req);
+    reply.data.json = result;
+    m_reactor->finishWorkAction(reply);
+}
+
+void HttpService_MG_Business::refuse(const CTask_FormData_Mongoose& req, const QString& why)
+{
+    qCWarning(level_1).noquote() << "[HTTP]" << req.data.url << "refused:" << why;
+    CTask_FormData_Mongoose reply = callback_inherit(req);
+    reply.data.code = 1;
+    reply.data.msg = why;
+    m_reactor->finishWorkAction(reply);
+}
+
+void HttpService_MG_Business::runOnWorker(const CTask_FormData_Mongoose& req, const Body& body)
+{
+    runOnWorker("", req, [&](const UrlGuard& guard) { body(req, *guard); });
+}
+
+void HttpService_MG_Business::runOnMain(const char* method, const CTask_FormData_Mongoose& req, const Body& body)
+{
+    runOnMain(method, req, [&](const UrlGuard& guard) { body(req, *guard); });
+}
+
+void HttpService_MG_Business::answer(const UrlGuard& guard, const CTask_FormData_Mongoose& reply)
+{
+    if (guard)
+        guard->release();
+    m_reactor->finishWorkAction(reply);
+}
+
+void HttpService_MG_Business::answerException(const char* name, const CTask_FormData_Mongoose& req, const char* what)
+{
+    qCWarning(level_1).noquote() << "Caught exception of type:" << (*name ? name : "handler") << what << "for"
+                                 << req.data.url;
+    CTask_FormData_Mongoose reply = callback_inherit(req);
+    reply.data.code = -1;
+    reply.data.msg = QStringLiteral("internal error");
+    m_reactor->finishWorkAction(reply);
+}
+
+void HttpService_MG_Business::runGuarded(const char* name, const CTask_FormData_Mongoose& req,
+                                         const HandlerBody& body)
+{
+    stageEntered(req, HandlerStage::Answer);
+    auto guard = std::make_shared<CLimit_List_WorkingUrl>(m_reactor.data(), req.data.url);
+    try {
+        body(guard);
+    } catch (const std::exception& e) {
+        answerException(name, req, e.what());
+    } catch (...) {
+        answerException(name, req, "unknown");
+    }
+}
+
+void HttpService_MG_Business::runOnWorker(const char* name, const CTask_FormData_Mongoose& req,
+                                          const HandlerBody& body)
+{
+    if (QThread::currentThread() == thread())
+        return;  // worker handlers never run on the main thread
+    runGuarded(name, req, body);
+}
+
+void HttpService_MG_Business::runOnMain(const char* method, const CTask_FormData_Mongoose& req,
+                                        const HandlerBody& body)
+{
+    if (repostToOwnThread(method, req))
+        return;
+    OperationRecord_Interface::ActingUserScope actingUser(req.data.user_id);
+    runGuarded(method, req, body);
+}
+
+void HttpService_MG_Business::runWorkerThenMain(const char* method, const CTask_FormData_Mongoose& req,
+                                                const Check& check, const Body& work)
+{
+    if (QThread::currentThread() != thread()) {
+        stageEntered(req, HandlerStage::Answer);
+        {
+            CLimit_List_WorkingUrl guard(m_reactor.data(), req.data.url);
+            const QString why = check(req);
+            guard.release();
+            if (!why.isEmpty()) {
+                refuse(req, why);
+                return;
+            }
+            answer(req);
+        }
+        repostToOwnThread(method, req);
+        return;
+    }
+    OperationRecord_Interface::ActingUserScope actingUser(req.data.user_id);
+    stageEntered(req, HandlerStage::Work);
+    CLimit_List_WorkingUrl guard(m_reactor.data(), req.data.url);
+    work(req, guard);
+}
+
 void HttpService_MG_Business::onWorker(const CTask_FormData_Mongoose& req)
 {
     if (QThread::currentThread() == thread())
@@ -84,276 +191,6 @@ void HttpService_MG_Business::onWorkerThenMain(const char* method, const CTask_F
 }
 
 // ---- handlers ----
-
-void HttpService_MG_Business::DideContext__update_system(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideDebug__restart_rpc_service(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideContext__getproject_storage(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideContext__get_stash_runstate_p2ahb(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideContext__getsyspic(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideContext__getsyspic", req);
-}
-
-void HttpService_MG_Business::DideContext__getsyspic_item(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideContext__getsyspic_item", req);
-}
-
-void HttpService_MG_Business::DideContext__getpicture(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideContext__heartbeat(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideContext__setcamcntstatus(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideContext__getcamerastatus(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideContext__get_shorttime_ng(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideContext__getcurnginfo(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideContext__getcurnginfo", req);
-}
-
-void HttpService_MG_Business::DideContext__getoperaterecord(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideContext__getoperaterecord_list(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideContext__gethistory_record(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideContext__getlastshowlive(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideContext__getrunresult_info(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideContext__getrunresult_info", req);
-}
-
-void HttpService_MG_Business::DideContext__getrunresult_mask(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideContext__getrunresult_mask", req);
-}
-
-void HttpService_MG_Business::DideContext__getlan_all_devices(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideAction__act_setSystime(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideAction__act_sysRestart(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideAction__act_setStatus(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideAction__act_setStatus", req);
-}
-
-void HttpService_MG_Business::DideAction__removeObject(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideAction__removeObject", req);
-}
-
-void HttpService_MG_Business::DideAction__ManualDetect(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideAction__ManualDetect", req);
-}
-
-void HttpService_MG_Business::DideAction__NoCheckDetect(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideAction__ReDetect(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideAction__AddTemplate(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideAction__ReSample(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideAction__addTemplateFromNG(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideAction__addTemplateFromNG", req);
-}
-
-void HttpService_MG_Business::DideAction__reDefault_CameraParam(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideAction__reDefault_CameraParam", req);
-}
-
-void HttpService_MG_Business::DideAction__reDefault_AllParam(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideAction__countclear(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideAction__countclear", req);
-}
-
-void HttpService_MG_Business::DideAction__forcerestore(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideAction__forcerestore", req);
-}
-
-void HttpService_MG_Business::DideAction__clear_ioinput_warning(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideAction__clear_ioinput_warning", req);
-}
-
-void HttpService_MG_Business::DideAction__shutup_alarm(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideAction__shutup_alarm", req);
-}
-
-void HttpService_MG_Business::DideAction__clear_WarningTip(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideAction__clear_WarningTip", req);
-}
-
-void HttpService_MG_Business::DideSystem__getparams(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideSystem__getparams", req);
-}
-
-void HttpService_MG_Business::DideSystem__setparams(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideSystem__setparams", req);
-}
-
-void HttpService_MG_Business::DideSystem__system_runstate(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideSystem__system_runstate", req);
-}
-
-void HttpService_MG_Business::DideSystem__get_userflow(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideSystem__get_userflow", req);
-}
-
-void HttpService_MG_Business::DideSystem__set_userflow(const CTask_FormData_Mongoose& req)
-{
-    onWorkerThenMain("DideSystem__set_userflow", req);
-}
-
-void HttpService_MG_Business::DideSystem__chgproj_doaction(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideSystem__chgproj_doaction", req);
-}
-
-void HttpService_MG_Business::DideRoi__getallparams(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideRoi__getallparams", req);
-}
-
-void HttpService_MG_Business::DideRoi__setallparams(const CTask_FormData_Mongoose& req)
-{
-    onWorkerThenMain("DideRoi__setallparams", req);
-}
-
-void HttpService_MG_Business::DideRoi__modifyroi(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideRoi__modifyroi", req);
-}
-
-void HttpService_MG_Business::DideRoi__finish_roiset(const CTask_FormData_Mongoose& req)
-{
-    onWorkerThenMain("DideRoi__finish_roiset", req);
-}
-
-void HttpService_MG_Business::DideCamera__getparams(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideCamera__getparams", req);
-}
-
-void HttpService_MG_Business::DideCamera__setparams(const CTask_FormData_Mongoose& req)
-{
-    onWorkerThenMain("DideCamera__setparams", req);
-}
-
-void HttpService_MG_Business::DideIO__getparams(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideIO__getparams", req);
-}
-
-void HttpService_MG_Business::DideHttpApi__publisher_picture_detect(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideHttpApi__get_product_infos(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideHttpApi__get_get_lastresult(const CTask_FormData_Mongoose& req)
-{
-    onMain("DideHttpApi__get_get_lastresult", req);
-}
-
-void HttpService_MG_Business::DideHttpApi__set_subscriber(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
-
-void HttpService_MG_Business::DideWeb__getcamerainfos(const CTask_FormData_Mongoose& req)
-{
-    onWorker(req);
-}
 
 // ---- route registration ----
 

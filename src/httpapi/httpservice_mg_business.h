@@ -12,13 +12,21 @@
 #include "flow/flowunit_passport.h"
 #include "httpapi/ctask_formdata_mongoose.h"
 #include "httpapi/httpreactor_mg.h"
+#include "httpapi/reusedimagecopies.h"
 
 #include <QFuture>
+#include <QJsonObject>
 #include <QHostAddress>
 #include <QJsonArray>
+#include <QMutex>
 #include <QObject>
 #include <QSharedPointer>
 #include <QString>
+
+#include <functional>
+#include <memory>
+
+class TM_ZRP_Publish;
 
 struct HttpBusiness_MG_Config {
     QHostAddress host;
@@ -27,6 +35,9 @@ struct HttpBusiness_MG_Config {
     bool limit_onlyurl = true;
     QString cachefile_path;  // the upload cache folder (a device path)
 };
+
+class Product_Manager;
+class stage_productstatistics;
 
 class HttpBusiness_MG : public QObject {
     Q_OBJECT
@@ -58,15 +69,40 @@ protected:
     QString cachefile_path;
 };
 
+// What the handlers read of the application manager, which creates this
+// service and hands these in after it has created them. Until then the
+// routes that need them answer without them (empty results).
+struct HttpServiceManagerLinks {
+    TM_ZRP_Publish* publisher = nullptr;  // subscribers, the two stashes
+    // The run-state report (refreshing the publisher's stash when true).
+    std::function<QJsonObject(bool)> runStateJson;
+    // The JPEG bytes of the last live snapshot (empty before the first).
+    std::function<QByteArray()> lastSnapshot;
+};
+
 class HttpService_MG_Business : public HttpBusiness_MG {
     Q_OBJECT
 public:
     explicit HttpService_MG_Business(HttpBusiness_MG_Config config);
     ~HttpService_MG_Business() override;
 
+    // Main thread, before start().
+    void setManagerLinks(HttpServiceManagerLinks links) { m_links = std::move(links); }
+    // Test hook: where project exports are pushed (default 10416).
+    void setExportPushPort(quint16 port) { m_exportPushPort = port; }
+
     // A fresh reply record for `req`: its identity, this device's id.
     CTask_FormData_Mongoose callback_inherit(const CTask_FormData_Mongoose& req) const;
     static QJsonArray func_list_2_jsonarray(const QList<QString>& list);
+
+    // The flow manager and the statistics the handlers act on (not owned;
+    // both outlive the service). Set once by the application manager before
+    // start; a handler that needs one that is missing refuses.
+    void setProgram(Product_Manager* flow, stage_productstatistics* statistics);
+    // How long the restart hand-overs wait for the main thread before the
+    // reboot goes ahead anyway (a hung main thread must not cancel a
+    // restart).
+    void setHandOverLimitMs(int ms) { m_handOverLimitMs = ms; }
 
 signals:
     void sig_OnWork(FlowUnit_Passport passport);
@@ -191,11 +227,85 @@ protected:
     // yet: <route>" (nothing at the Work stage). `guard` holds the URL.
     virtual void notImplementedYet(const CTask_FormData_Mongoose& req, HandlerStage stage,
                                    CLimit_List_WorkingUrl* guard);
+    // Called as a built handler's stage begins, on the thread it runs on
+    // (tests watch the threads).
+    virtual void stageEntered(const CTask_FormData_Mongoose& req, HandlerStage stage);
+
+    // A built handler body; `guard` holds the request's URL until it goes.
+    using UrlGuard = std::shared_ptr<CLimit_List_WorkingUrl>;
+    using HandlerBody = std::function<void(const UrlGuard& guard)>;
+    // Takes the URL out of the running list, then sends the reply (so an
+    // immediate retry is not refused).
+    void answer(const UrlGuard& guard, const CTask_FormData_Mongoose& reply);
+    // A worker handler: nothing on the own thread; otherwise the body runs
+    // with the URL guard held. An exception is logged and answered code -1
+    // (nothing escapes to the reactor's worker).
+    void runOnWorker(const char* name, const CTask_FormData_Mongoose& req, const HandlerBody& body);
+    // A main-thread handler: re-posted by method name when called elsewhere.
+    void runOnMain(const char* method, const CTask_FormData_Mongoose& req, const HandlerBody& body);
+    void answerException(const char* name, const CTask_FormData_Mongoose& req, const char* what);
+    // The body with the URL guard held and exceptions answered (both runners).
+    void runGuarded(const char* name, const CTask_FormData_Mongoose& req, const HandlerBody& body);
 
 private:
+    // The detection step shown to the operator application.
+    static int shownStep();
+    // Answers a multipart image reply built from copies, off the calling thread.
+    void answerDetectionImages(const CTask_FormData_Mongoose& req, const UrlGuard& guard, bool withFrame);
+    void runFirmwareRestart(const QString& user);
+
+    using Body = std::function<void(const CTask_FormData_Mongoose& req, CLimit_List_WorkingUrl& guard)>;
+    // A refusal text, empty when the request may go ahead.
+    using Check = std::function<QString(const CTask_FormData_Mongoose& req)>;
+
     void onWorker(const CTask_FormData_Mongoose& req);
     void onMain(const char* method, const CTask_FormData_Mongoose& req);
     void onWorkerThenMain(const char* method, const CTask_FormData_Mongoose& req);
+    // The patterns with a built body.
+    void runOnWorker(const CTask_FormData_Mongoose& req, const Body& body);
+    void runOnMain(const char* method, const CTask_FormData_Mongoose& req, const Body& body);
+    // Checks on the worker: a refusal answers and ends there; otherwise
+    // "OK" is answered and `work` runs on the main thread.
+    void runWorkerThenMain(const char* method, const CTask_FormData_Mongoose& req, const Check& check,
+                           const Body& work);
 
+    // Replies: the empty-result "OK" (or `result`), and a refusal (code 1,
+    // empty result, `why` as msg, logged).
+    void answer(const CTask_FormData_Mongoose& req, const QJsonObject& result = {});
+    void refuse(const CTask_FormData_Mongoose& req, const QString& why);
+
+    // ---- operator actions ----
+    void detectionAction(const CTask_FormData_Mongoose& req, int condType, const char* recordPrefix);
+    void manualCatch(const CTask_FormData_Mongoose& req);
+    void forceRestore(const CTask_FormData_Mongoose& req);
+    void setStatus(const CTask_FormData_Mongoose& req);
+    void removeObject(const CTask_FormData_Mongoose& req);
+    void addTemplateFromNG(const CTask_FormData_Mongoose& req);
+    void systemInitialize(const CTask_FormData_Mongoose& req);
+    void sysRestart(const CTask_FormData_Mongoose& req);
+    // Runs `fn` on the main thread and waits for it at most the hand-over
+    // limit; false when it did not finish in time.
+    bool handOverToMain(const std::function<void()>& fn);
+    // "sync" then "reboot" through the command runner (recorded only in
+    // simulation).
+    static void syncAndReboot();
+
+    // ---- parameters, regions, flow ----
+    void setParams(const CTask_FormData_Mongoose& req);
+    void changeProject(const CTask_FormData_Mongoose& req);
+    void getUserflow(const CTask_FormData_Mongoose& req);
+    void modifyRoi(const CTask_FormData_Mongoose& req);
+
+    Product_Manager* m_flow = nullptr;
+    stage_productstatistics* m_statistics = nullptr;
+    int m_handOverLimitMs = 30000;
     QFuture<void> m_exportTask;
+    // The main thread's copies of the frame and mask for the image replies.
+    ReusedImageCopies m_imageCopies;
+    HttpServiceManagerLinks m_links;
+    quint16 m_exportPushPort = 10416;
+    // Device-list cache: the last answer and when (monotonic ms) its search ended.
+    QMutex m_deviceListMutex;
+    QJsonObject m_deviceList;
+    qint64 m_deviceListMonoMs = -1;
 };

@@ -8,11 +8,14 @@
 #include <microhttpd.h>
 
 #include <algorithm>
+#include <array>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <netinet/in.h>
+#include <pthread.h>
+#include <csignal>
 #include <sys/eventfd.h>
 #include <sys/select.h>
 #include <unistd.h>
@@ -81,6 +84,53 @@ namespace {
 
 struct ConnContext;
 
+// An IPv4 address as inet_ntop writes it ("a.b.c.d"), without its printf
+// machinery (it runs for every request). `text` holds at least 16 bytes.
+void dottedQuad(const in_addr& addr, char* text)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(&addr.s_addr);
+    char* out = text;
+    for (int i = 0; i < 4; ++i) {
+        unsigned v = b[i];
+        if (v >= 100)
+            *out++ = char('0' + v / 100);
+        if (v >= 10)
+            *out++ = char('0' + v / 10 % 10);
+        *out++ = char('0' + v % 10);
+        *out++ = i < 3 ? '.' : '\0';
+    }
+}
+
+// The method, version, header names and values nearly every request uses,
+// as constant byte arrays: a copy of one allocates nothing. Anything else is
+// copied.
+QByteArray commonToken(const char* text, size_t size)
+{
+    static const QByteArray table[] = {
+        QByteArrayLiteral("GET"),          QByteArrayLiteral("POST"),         QByteArrayLiteral("HTTP/1.1"),
+        QByteArrayLiteral("HTTP/1.0"),     QByteArrayLiteral("Host"),         QByteArrayLiteral("User-Agent"),
+        QByteArrayLiteral("Connection"),   QByteArrayLiteral("close"),        QByteArrayLiteral("keep-alive"),
+        QByteArrayLiteral("Accept"),       QByteArrayLiteral("*/*"),          QByteArrayLiteral("Content-Type"),
+        QByteArrayLiteral("Content-Length"), QByteArrayLiteral("application/json"), QByteArrayLiteral("User-ID"),
+        QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("Transfer-Encoding"), QByteArrayLiteral("chunked"),
+    };
+    // The table by length: a lookup compares with one to three entries.
+    constexpr size_t kLongest = 24;
+    static const std::array<std::vector<const QByteArray*>, kLongest + 1> bySize = [] {
+        std::array<std::vector<const QByteArray*>, kLongest + 1> buckets;
+        for (const QByteArray& t : table)
+            buckets[t.size()].push_back(&t);
+        return buckets;
+    }();
+    if (size <= kLongest) {
+        for (const QByteArray* t : bySize[size]) {
+            if (std::memcmp(t->constData(), text, size) == 0)
+                return *t;
+        }
+    }
+    return QByteArray(text, static_cast<int>(size));
+}
+
 struct ExchangeState {
     Exchange ex;
     MHD_Connection* conn = nullptr;
@@ -89,15 +139,13 @@ struct ExchangeState {
     bool completed = false;    // onComplete was called
     bool closing = false;      // resumed only to be closed (server stop)
     std::optional<Reply> reply;  // handed over, not yet queued
+    // The hand-over from other threads, under Impl::mutex.
+    bool replied = false;          // a reply was accepted for this exchange
+    std::optional<Reply> handed;   // accepted, not yet taken by the server thread
 };
 
 struct ConnContext {
     ExchangeState* current = nullptr;
-};
-
-struct MailSlot {
-    bool replied = false;
-    std::optional<Reply> reply;
 };
 
 }  // namespace
@@ -113,10 +161,16 @@ struct HttpServer::Impl {
     quint64 nextId = 1;
     std::unordered_map<ExchangeState*, std::unique_ptr<ExchangeState>> exchanges;
     int suspended = 0;
+    in_addr lastPeer{};                     // the last IPv4 client and its text
+    QString lastPeerText;
+    std::vector<quint64> takenIds;          // reused by takeReplies
+    std::vector<MHD_Connection*> toResume;  // reused by takeReplies
 
     // Hand-over from other threads.
     std::mutex mutex;
-    std::unordered_map<quint64, MailSlot> mailbox;
+    // The open exchanges by id: changed by the server thread only, and only
+    // under `mutex`; read by other threads under it.
+    std::unordered_map<quint64, ExchangeState*> byId;
     std::vector<quint64> ready;
     std::vector<std::function<void()>> tasks;
 
@@ -134,14 +188,14 @@ struct HttpServer::Impl {
             return;
         std::unique_ptr<ExchangeState> owned = std::move(it->second);
         exchanges.erase(it);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            byId.erase(owned->ex.id);
+        }
         if (owned->phase == ExchangeState::Phase::Suspended)
             --suspended;
         if (owned->ctx && owned->ctx->current == st)
             owned->ctx->current = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            mailbox.erase(owned->ex.id);
-        }
         handler->onEnd(owned->ex, owned->completed);
     }
 
@@ -152,9 +206,19 @@ struct HttpServer::Impl {
             resp = MHD_create_response_from_fd64(static_cast<uint64_t>(std::max<qint64>(0, reply.fileSize)), reply.fd);
             if (resp)
                 reply.fd = -1;  // the library closes it with the response
+        } else if (reply.body.isEmpty()) {
+            resp = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
         } else {
-            resp = MHD_create_response_from_buffer(static_cast<size_t>(reply.body.size()),
-                                                   const_cast<char*>(reply.body.constData()), MHD_RESPMEM_MUST_COPY);
+            // The response keeps the body's bytes (shared, not copied) until
+            // the library lets the response go.
+            auto* kept = new QByteArray(std::move(reply.body));
+            resp = MHD_create_response_from_buffer_with_free_callback_cls(
+                static_cast<size_t>(kept->size()), const_cast<char*>(kept->constData()),
+                [](void* cls) { delete static_cast<QByteArray*>(cls); }, kept);
+            if (!resp) {
+                reply.body = std::move(*kept);
+                delete kept;
+            }
         }
         if (!resp) {
             qCWarning(lcServer) << "[HTTP] cannot build a reply for request" << st->ex.id << "- closing the connection";
@@ -176,22 +240,24 @@ struct HttpServer::Impl {
     void readHead(ExchangeState* st, const char* method, const char* version)
     {
         Exchange& ex = st->ex;
-        ex.method = method;
-        ex.version = version;
+        ex.method = commonToken(method, std::strlen(method));
+        ex.version = commonToken(version, std::strlen(version));
+        ex.headers.reserve(8);  // a usual head fits
         MHD_get_connection_values_n(
             st->conn, MHD_HEADER_KIND,
             [](void* cls, MHD_ValueKind, const char* key, size_t keyLen, const char* value, size_t valueLen) {
                 auto* list = static_cast<HeaderList*>(cls);
-                list->append({QByteArray(key, int(keyLen)), value ? QByteArray(value, int(valueLen)) : QByteArray()});
+                list->append({commonToken(key, keyLen), value ? commonToken(value, valueLen) : QByteArray()});
                 return MHD_YES;
             },
             &ex.headers);
+        // A name shorter than the one sought cannot match (most are).
         for (const auto& h : ex.headers) {
-            if (qstricmp(h.first.constData(), "Content-Length") == 0) {
+            if (h.first.size() >= 14 && qstricmp(h.first.constData(), "Content-Length") == 0) {
                 bool ok = false;
                 const qint64 n = h.second.trimmed().toLongLong(&ok);
                 ex.declaredLength = ok && n >= 0 ? n : -1;
-            } else if (qstricmp(h.first.constData(), "Transfer-Encoding") == 0
+            } else if (h.first.size() >= 17 && qstricmp(h.first.constData(), "Transfer-Encoding") == 0
                        && h.second.toLower().contains("chunked")) {
                 ex.chunked = true;
             }
@@ -264,11 +330,20 @@ struct HttpServer::Impl {
         if (const MHD_ConnectionInfo* info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CLIENT_ADDRESS)) {
             const sockaddr* sa = info->client_addr;
             char text[INET6_ADDRSTRLEN] = {0};
-            if (sa && sa->sa_family == AF_INET)
-                ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(sa)->sin_addr, text, sizeof text);
-            else if (sa && sa->sa_family == AF_INET6)
-                ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(sa)->sin6_addr, text, sizeof text);
-            st->ex.peerIp = QString::fromLatin1(text);
+            if (sa && sa->sa_family == AF_INET) {
+                // A client comes back again and again: its text is made once.
+                const in_addr addr = reinterpret_cast<const sockaddr_in*>(sa)->sin_addr;
+                if (self->lastPeerText.isNull() || addr.s_addr != self->lastPeer.s_addr) {
+                    dottedQuad(addr, text);
+                    self->lastPeer = addr;
+                    self->lastPeerText = QString::fromLatin1(text);
+                }
+                st->ex.peerIp = self->lastPeerText;
+            } else {
+                if (sa && sa->sa_family == AF_INET6)
+                    ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(sa)->sin6_addr, text, sizeof text);
+                st->ex.peerIp = QString::fromLatin1(text);
+            }
         }
         if (const MHD_ConnectionInfo* info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT)) {
             auto* ctx = static_cast<ConnContext*>(info->socket_context);
@@ -279,11 +354,11 @@ struct HttpServer::Impl {
                 st->ctx = ctx;
             }
         }
+        ExchangeState* raw = st.get();
         {
             std::lock_guard<std::mutex> lock(self->mutex);
-            self->mailbox[st->ex.id] = MailSlot{};
+            self->byId.emplace(raw->ex.id, raw);
         }
-        ExchangeState* raw = st.get();
         self->exchanges.emplace(raw, std::move(st));
         return raw;
     }
@@ -321,40 +396,37 @@ struct HttpServer::Impl {
     // when a connection was resumed.
     bool takeReplies()
     {
-        std::vector<quint64> ids;
         std::vector<std::function<void()>> posted;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            ids.swap(ready);
+            takenIds.swap(ready);
             posted.swap(tasks);
         }
         for (auto& task : posted)
             task();
-        if (ids.empty())
+        if (takenIds.empty())
             return false;
-        std::unordered_map<quint64, ExchangeState*> byId;
-        for (auto& e : exchanges)
-            byId.emplace(e.second->ex.id, e.first);
-        bool resumed = false;
-        for (quint64 id : ids) {
-            auto it = byId.find(id);
-            if (it == byId.end())
-                continue;
-            ExchangeState* st = it->second;
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                auto slot = mailbox.find(id);
-                if (slot == mailbox.end() || !slot->second.reply)
+        // Every reply handed over since the last turn moves to its exchange
+        // under one lock; the connections are resumed together and served
+        // by one library pass.
+        toResume.clear();
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            for (quint64 id : takenIds) {
+                auto it = byId.find(id);
+                if (it == byId.end() || !it->second->handed)
                     continue;
-                st->reply = std::move(slot->second.reply);
-                slot->second.reply.reset();
-            }
-            if (st->phase == ExchangeState::Phase::Suspended) {
-                MHD_resume_connection(st->conn);
-                resumed = true;
+                ExchangeState* st = it->second;
+                st->reply = std::move(st->handed);
+                st->handed.reset();
+                if (st->phase == ExchangeState::Phase::Suspended)
+                    toResume.push_back(st->conn);
             }
         }
-        return resumed;
+        takenIds.clear();  // keeps its capacity for the next turn
+        for (MHD_Connection* conn : toResume)
+            MHD_resume_connection(conn);
+        return !toResume.empty();
     }
 
     void closeSuspended()
@@ -427,6 +499,10 @@ bool HttpServer::listen(const QHostAddress& host, quint16 port)
         MHD_OPTION_CONNECTION_LIMIT, limit,
         MHD_OPTION_CONNECTION_TIMEOUT, m_impl->options.clientTimeoutSecs,
         MHD_OPTION_EXTERNAL_LOGGER, &Impl::libraryLog, nullptr,
+        // serve() blocks SIGPIPE on its thread, the only one that writes to
+        // the sockets: the library may then send a file reply with
+        // sendfile() (without it, 4 KiB reads and sends, one per loop turn).
+        MHD_OPTION_SIGPIPE_HANDLED_BY_APP, 1,
         MHD_OPTION_END);
     if (!m_impl->daemon) {
         m_error = QStringLiteral("cannot listen on %1:%2 (%3)")
@@ -440,11 +516,46 @@ bool HttpServer::listen(const QHostAddress& host, quint16 port)
     return true;
 }
 
+namespace {
+
+// Blocks SIGPIPE on the calling thread while it lives: a write to a socket
+// the peer closed then fails with EPIPE instead of ending the program. On
+// the way out a SIGPIPE left pending on the thread is taken and the former
+// mask restored.
+class SigpipeBlock {
+public:
+    SigpipeBlock()
+    {
+        sigemptyset(&m_pipe);
+        sigaddset(&m_pipe, SIGPIPE);
+        m_active = ::pthread_sigmask(SIG_BLOCK, &m_pipe, &m_former) == 0;
+    }
+    ~SigpipeBlock()
+    {
+        if (!m_active || sigismember(&m_former, SIGPIPE) == 1)
+            return;
+        const timespec none{0, 0};
+        while (::sigtimedwait(&m_pipe, nullptr, &none) == SIGPIPE) {
+        }
+        ::pthread_sigmask(SIG_SETMASK, &m_former, nullptr);
+    }
+    SigpipeBlock(const SigpipeBlock&) = delete;
+    SigpipeBlock& operator=(const SigpipeBlock&) = delete;
+
+private:
+    sigset_t m_pipe;
+    sigset_t m_former;
+    bool m_active = false;
+};
+
+}  // namespace
+
 void HttpServer::serve()
 {
     Impl& d = *m_impl;
     if (!d.daemon)
         return;
+    const SigpipeBlock sigpipeBlocked;
     bool first = true;  // the first turn does not wait: liveness shows at once
     while (!d.stopRequested.load()) {
         fd_set rs, ws, es;
@@ -503,28 +614,44 @@ void HttpServer::requestStop()
 
 HttpServer::Delivery HttpServer::deliver(quint64 id, Reply reply)
 {
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(m_impl->mutex);
-        auto it = m_impl->mailbox.find(id);
-        if (it == m_impl->mailbox.end())
+        auto it = m_impl->byId.find(id);
+        if (it == m_impl->byId.end())
             return Delivery::Unknown;
-        if (it->second.replied)
+        ExchangeState* st = it->second;
+        if (st->replied)
             return Delivery::AlreadyAnswered;
-        it->second.replied = true;
-        it->second.reply = std::move(reply);
+        st->replied = true;
+        st->handed = std::move(reply);
+        // Only the first hand-over since the loop last took them wakes it;
+        // the loop takes every one that came since in the same turn.
+        wake = m_impl->ready.empty() && m_impl->tasks.empty();
         m_impl->ready.push_back(id);
     }
-    m_impl->wake();
+    if (wake)
+        m_impl->wake();
     return Delivery::Accepted;
+}
+
+bool HttpServer::awaitsReply(quint64 id) const
+{
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    auto it = m_impl->byId.find(id);
+    return it != m_impl->byId.end() && !it->second->replied;
 }
 
 void HttpServer::post(std::function<void()> task)
 {
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(m_impl->mutex);
+        wake = m_impl->ready.empty() && m_impl->tasks.empty();
         m_impl->tasks.push_back(std::move(task));
     }
-    m_impl->wake();
+    if (wake)
+        m_impl->wake();
 }
 
 }  // namespace httpserver

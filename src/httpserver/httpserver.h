@@ -14,6 +14,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QPair>
+#include <QVector>
 #include <QString>
 #include <QtGlobal>
 
@@ -24,7 +25,8 @@
 
 namespace httpserver {
 
-using HeaderList = QList<QPair<QByteArray, QByteArray>>;
+// Name and value pairs in order; one block, not a node per header line.
+using HeaderList = QVector<QPair<QByteArray, QByteArray>>;
 
 // One reply. Headers go out in list order after "Connection: close"; the
 // library adds "Content-Length" itself. With fd >= 0 the body is the first
@@ -117,6 +119,9 @@ public:
     // Any thread: hands the reply for exchange `id` to the server thread.
     enum class Delivery { Accepted, AlreadyAnswered, Unknown };
     Delivery deliver(quint64 id, Reply reply);
+    // Any thread: true while exchange `id` is open and nothing was delivered
+    // for it (a reply built afterwards may still find it answered).
+    bool awaitsReply(quint64 id) const;
 
     // Any thread: runs `task` on the server thread in the next loop turn.
     void post(std::function<void()> task);

@@ -187,20 +187,20 @@ void DiVuVarude::FLushAll()
         QMetaObject::invokeMethod(this, [this] { FLushAll(); }, Qt::QueuedConnection);
         return;
     }
-    {
-        QSqlDatabase db = paramDatabase();
-        db.close();
-    }
-    m_record->close();
+    closeDatabases();
 }
 
 void DiVuVarude::InsertRecord(const QString& text, const QString& type)
 {
+    // The user belongs to the calling thread (the request it serves): read it
+    // here, before the entry travels to the hub's thread.
+    const QString user = OperationRecord_Interface::actingUser();
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, text, type] { InsertRecord(text, type); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, text, type, user] { m_record->insert(text, type, user); },
+                                  Qt::QueuedConnection);
         return;
     }
-    m_record->insert(text, type);
+    m_record->insert(text, type, user);
 }
 
 void DiVuVarude::GetParams(QJsonObject& out) const
@@ -226,11 +226,21 @@ void DiVuVarude::restartWork()
     startStop(0);
 }
 
-void DiVuVarude::startStop(int state)
+void DiVuVarude::closeDatabases()
 {
-    // Starting and stopping work belongs to the detection on the live frame,
-    // which the hub does not run yet.
-    qInfo() << "[HUB] start/stop of work requested:" << state;
+    {
+        QSqlDatabase db = paramDatabase();
+        db.close();
+    }
+    m_record->close();
+}
+
+void DiVuVarude::reopenDatabases()
+{
+    QSqlDatabase db = paramDatabase();
+    if (!db.isOpen() && !db.open())
+        qCWarning(level_1) << "PARAM.db will not open again:" << db.lastError().text();
+    // RECORD.db opens again with its next entry.
 }
 
 void DiVuVarude::setSafetyDoor(bool on)

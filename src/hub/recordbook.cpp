@@ -250,7 +250,7 @@ bool RecordBook::rotateIfDue()
     return true;
 }
 
-bool RecordBook::insert(const QString& text, const QString& type)
+bool RecordBook::insert(const QString& text, const QString& type, const QString& user)
 {
     rotateIfDue();
     if (!open()) {
@@ -258,13 +258,11 @@ bool RecordBook::insert(const QString& text, const QString& type)
         return false;
     }
     const QString time = gettimeofday_date().time().toString(QStringLiteral("hh.mm.ss.zzz"));
-    QString user = QString::fromStdString(ZRC_WorkInformation_Manager::getInstance()->get_working_info().user_id);
-    if (user.isEmpty())
-        user = QCoreApplication::translate("DiVuVarude", "未登录");
+    const QString who = user.isEmpty() ? QCoreApplication::translate("DiVuVarude", "未登录") : user;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral("INSERT INTO RECORD(recordtime, recordpassword, remarks, recordtype) VALUES(?, ?, ?, ?)"));
     q.addBindValue(time);
-    q.addBindValue(user);
+    q.addBindValue(who);
     q.addBindValue(text);
     q.addBindValue(type);
     const bool written = q.exec();

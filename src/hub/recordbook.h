@@ -39,9 +39,10 @@ public:
     // folder when missing.
     void trimHistory();
     // Appends one entry (rotating first when the day changed) and stores the
-    // text as the last record text. False when the entry could not be
-    // written (logged).
-    bool insert(const QString& text, const QString& type);
+    // text as the last record text. `user` is the operator on whose behalf it
+    // is written; empty: nobody is logged in ("未登录"). False when the entry
+    // could not be written (logged).
+    bool insert(const QString& text, const QString& type, const QString& user = QString());
     void close();
     bool isOpen() const;
 

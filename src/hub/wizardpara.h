@@ -36,6 +36,11 @@ public:
     virtual void applyToCamera(const QJsonObject& params, bool copyRegions) = 0;
     // Restarts work after a change (start/stop with state 0).
     virtual void restartWork() = 0;
+    // Closes PARAM.db and RECORD.db before their files are replaced by a
+    // project group, and opens them again when that failed. A host without
+    // databases does nothing.
+    virtual void closeDatabases() {}
+    virtual void reopenDatabases() {}
 };
 
 class WizardPara {
@@ -75,6 +80,34 @@ public:
     // The current group name, then the group directories of "./paraGroup"
     // ("default" left out), by name ignoring case.
     QStringList GetProjectList() const;
+
+    // ---- Project groups under "./paraGroup/<name>" ----
+    // A group name is one plain directory name: not empty, no "/", "\\" or
+    // control character, not starting with "." (for a backup, after its
+    // spaces and backslashes are removed). Anything else is refused (false,
+    // logged) before a file is touched. The working entries of a group:
+    // every "cammer*" entry, "PARAM.db", "RECORD.db", "workspace",
+    // "originalimage" (missing ones skipped, links copied as links).
+    //
+    // Saves the working entries as group `name` and makes it the current
+    // group ("project_name"). The copy is staged and replaces an older group
+    // of that name only when complete; on failure the old group and
+    // "project_name" stay. The factory group "default" is never written.
+    bool BackupProject(QString name);
+    // The plain-name rule above (also for other single names a request
+    // brings, such as a template's file name).
+    static bool isPlainGroupName(const QString& name);
+    // Saves the working entries under the current group name (or
+    // "backup_<yyyyMMdd>" when there is none), then replaces them by group
+    // `name`: the group is staged first, the databases are closed and the
+    // entries are swapped by renames. False, with the working files and
+    // databases as before, when the group is missing, the backup or the
+    // staging fails, or a rename fails (then everything is moved back).
+    // After true the databases stay closed: the caller restarts the camera.
+    bool ChangeProject(QString name);
+    // Removes group `name`; never "default" or the current group. True when
+    // it existed and is gone.
+    bool DeleteProject(QString name);
     // Writes one "operate" record that lists every change `in` makes.
     void CheckParam(const QJsonObject& in) const;
     // Imports the parameter rows of the older per-row storage form.

@@ -134,7 +134,7 @@ void FlawDetect::preprocessor(RoiInterface* region)
     }
     m_grayMatch.Train(m_sensitivity, m_diffMultiple, kEdgeLow, kEdgeHigh);
     if (!m_grayMatch.IsValid())
-        HubServices::record(regionText("%1号检测%2号区域初始化失败", region), QStringLiteral("system"));
+        HubServices::record(regionText(QT_TRANSLATE_NOOP("QObject", "%1号检测%2号区域初始化失败"), region), QStringLiteral("system"));
 }
 
 void FlawDetect::paramChange(RoiInterface* /*region*/, cv::Mat& /*preview*/, cv::Mat /*ignoreMask*/)
@@ -166,7 +166,7 @@ void FlawDetect::execute(RoiInterface* region, cv::Mat& regionMask)
     // A model trained for another rectangle cannot judge this one either.
     if (grey.empty() || !m_grayMatch.Match(grey, regionMask)) {
         regionMask.setTo(0);
-        forceNg(region, regionText("%1号检测%2号区域初始化，未进行检测", region));
+        forceNg(region, regionText(QT_TRANSLATE_NOOP("QObject", "%1号检测%2号区域初始化，未进行检测"), region));
         return;
     }
 

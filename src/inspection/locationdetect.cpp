@@ -122,7 +122,7 @@ void LocationDetect::preprocessor(RoiInterface* region)
                               region->getMask(), 0, modelMatch(m_mostSkewing, m_minMatch));
     m_searchRect = searchArea(rect, m_mostSkewing, gImageW, gImageH);
     if (!m_shapeFinder.IsValid())
-        HubServices::record(regionText("%1号检测%2号区域初始化失败", region), QStringLiteral("system"));
+        HubServices::record(regionText(QT_TRANSLATE_NOOP("QObject", "%1号检测%2号区域初始化失败"), region), QStringLiteral("system"));
 }
 
 void LocationDetect::paramChange(RoiInterface* /*region*/, cv::Mat& /*preview*/, cv::Mat /*ignoreMask*/)
@@ -142,11 +142,11 @@ void LocationDetect::execute(RoiInterface* region, cv::Mat& /*regionMask*/)
     // another size is only searched where the two overlap.
     const cv::Rect search = m_searchRect & cv::Rect(0, 0, run.cols, run.rows);
     if (search.width <= 0 || search.height <= 0) {
-        qCInfo(level_1).noquote() << regionText("%1号检测%2号区域搜索区域无效，未进行检测", region);
+        qCInfo(level_1).noquote() << regionText(QT_TRANSLATE_NOOP("QObject", "%1号检测%2号区域搜索区域无效，未进行检测"), region);
         return;
     }
     if (!m_shapeFinder.IsValid()) {
-        qCInfo(level_1).noquote() << regionText("%1号检测%2号区域初始化失败，未进行检测", region);
+        qCInfo(level_1).noquote() << regionText(QT_TRANSLATE_NOOP("QObject", "%1号检测%2号区域初始化失败，未进行检测"), region);
         return;
     }
 

@@ -75,8 +75,8 @@ bool SpotDetect::campare(ProcessorInterface* other, QString& text)
     QJsonArray theirs;
     other->savejs(theirs);
     const int mine[kSpotParamCount] = {m_minArea, m_maxArea, m_minGray, m_maxGray};
-    const char* phrases[kSpotParamCount] = {"，最小面积从%1改为%2", "，最大面积从%1改为%2",
-                                            "，最小灰度从%1改为%2", "，最大灰度从%1改为%2"};
+    const char* phrases[kSpotParamCount] = {QT_TRANSLATE_NOOP("QObject", "，最小面积从%1改为%2"), QT_TRANSLATE_NOOP("QObject", "，最大面积从%1改为%2"),
+                                            QT_TRANSLATE_NOOP("QObject", "，最小灰度从%1改为%2"), QT_TRANSLATE_NOOP("QObject", "，最大灰度从%1改为%2")};
     bool same = true;
     for (int i = 0; i < kSpotParamCount; ++i) {
         const int value = jsonWholeNumber(theirs.at(i));

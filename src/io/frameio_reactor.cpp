@@ -109,6 +109,7 @@ void FrameIO_Reactor::stopTimersHere()
     timer_alived->stop();
     timer_cnted->stop();
     timer_flush->stop();
+    window_open.store(false);
     armFlushWindow(0);
 }
 
@@ -126,8 +127,26 @@ void FrameIO_Reactor::flushWindowClosed()
     // A window reopened after it expired reads nothing here (re-arming clears
     // the expiry): its flush comes when the new window closes.
     uint64_t expirations = 0;
-    if (::read(flush_fd, &expirations, sizeof expirations) == ssize_t(sizeof expirations) && expirations > 0)
+    if (::read(flush_fd, &expirations, sizeof expirations) == ssize_t(sizeof expirations) && expirations > 0
+        && window_open.exchange(false))
         on_HasOutput();
+#endif
+}
+
+void FrameIO_Reactor::flushOverdueWindow()
+{
+#ifdef Q_OS_LINUX
+    if (flush_fd < 0 || !window_open.load())
+        return;
+    itimerspec left{};
+    if (timerfd_gettime(flush_fd, &left) != 0)
+        return;
+    const bool closed = left.it_value.tv_sec == 0 && left.it_value.tv_nsec == 0;
+    if (closed && window_open.exchange(false)) {
+        qCInfo(level_1).noquote() << "[IO_OUTPUT] the output window closed before the transport thread flushed it:"
+                                     " sent before the next change";
+        on_HasOutput();
+    }
 #endif
 }
 
@@ -176,8 +195,10 @@ void FrameIO_Reactor::HasOutput(int mode)
 
 bool FrameIO_Reactor::start_Timer_FlushIO_Output()
 {
+    window_open.store(true);
     if (armFlushWindow(kFlushWindowNs))
         return inOwnThread();
+    window_open.store(false);
     if (inOwnThread()) {
         timer_flush->start(1);
         return true;

@@ -39,6 +39,12 @@ public:
     // 0: send the outputs now, in the caller's thread; 1: send them 1 ms from
     // now in the transport thread (merging what follows); other values: nothing.
     void HasOutput(int mode);
+    // Called before the outputs change: a window that has already closed but
+    // whose flush the transport thread has not run yet (it runs late) is
+    // flushed now, in the caller's thread, with the outputs it closed on.
+    // Otherwise the change would re-open the window and the words it held
+    // (a short OK pulse) would never reach the module.
+    void flushOverdueWindow();
 
     // The last words reported by the module (bit i = IO i).
     int get_input_word() const { return input_word.load(); }
@@ -92,6 +98,10 @@ private:
     QThread reactor_thread;
     QTimer* timer_flush = nullptr;  // the window where no kernel timer could be made
     int flush_fd = -1;              // the window's kernel timer (timerfd), or -1
+    // A window armed on the kernel timer whose flush has not run yet; taken
+    // (set false) by whoever flushes it: the transport thread or a caller
+    // finding it overdue.
+    std::atomic<bool> window_open{false};
     QSocketNotifier* flush_notifier = nullptr;
     std::atomic<int> cnted{0};
     QTimer* timer_alived = nullptr;

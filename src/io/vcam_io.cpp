@@ -48,6 +48,7 @@ void VCam_IO::sendOutPut(int index, int level)
 {
     if (!reactor || index < 0 || index >= kIoPointCount)
         return;
+    reactor->flushOverdueWindow();
     ioworkinfo::storeOutputBit(index, level);
     reactor->HasOutput(1);
 }

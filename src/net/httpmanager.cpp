@@ -12,20 +12,31 @@
 HttpManager::HttpManager(CLST_TYPE type, QObject* parent) : QObject(parent), role(type)
 {
     registerNetMetaTypes();
-    worker_pool = std::make_shared<QThreadPool>();
-    worker_pool->setMaxThreadCount(3);
 }
 
 HttpManager::~HttpManager()
 {
     reactor.reset();
     Reload_Future_Workfunc(true);
-    worker_pool->waitForDone();
+    if (worker_pool)
+        worker_pool->waitForDone();
 }
 
 void HttpManager::addRoute(const QString& url, Handler handler) { routes.insert(url, std::move(handler)); }
 
 bool HttpManager::startReactor(const QHostAddress& host, quint16 port, int mode)
+{
+    makeReactor(mode);
+    return reactor && reactor->reAction(host, port);
+}
+
+bool HttpManager::startReactorAndPost(const QHostAddress& host, quint16 port, int mode, const CTask_FormData& form)
+{
+    makeReactor(mode);
+    return reactor && reactor->reActionAndPost(host, port, form);
+}
+
+void HttpManager::makeReactor(int mode)
 {
     reactor.reset();
     if (role == CLST_Client)
@@ -33,7 +44,8 @@ bool HttpManager::startReactor(const QHostAddress& host, quint16 port, int mode)
     else if (role == CLST_Server)
         reactor = std::make_shared<CLSC::TcpServReactor>();
     else
-        return false;
+        return;
+    reactor->useThread(reactor_thread);
     const QVariant name = property("name");
     if (name.isValid())
         reactor->setProperty("name", name.toString());
@@ -70,7 +82,7 @@ bool HttpManager::startReactor(const QHostAddress& host, quint16 port, int mode)
     default:
         break;
     }
-    return reactor->reAction(host, port);
+    reactorMade(r);
 }
 
 void HttpManager::callback_immediately(const CTask_FormData& request, int status, QString msg)
@@ -182,6 +194,11 @@ void HttpManager::Reload_Future_Workfunc(bool stopOnly)
     workers.clear();
     if (stopOnly)
         return;
+    if (!worker_pool) {
+        // Only the pooled mode needs workers; a push never does.
+        worker_pool = std::make_shared<QThreadPool>();
+        worker_pool->setMaxThreadCount(3);
+    }
     for (int i = 0; i < 3; ++i)
         workers << QtConcurrent::run(worker_pool.get(), [this] { pooledWorker(); });
     m_workersReady.acquire(3);  // each worker listens before a stop can be sent

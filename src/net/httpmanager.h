@@ -42,9 +42,18 @@ public:
     // Replaces the reactor and starts it; true when connected (client,
     // within 200 ms) or listening (server).
     virtual bool startReactor(const QHostAddress& host, quint16 port, int mode);
+    // startReactor, then the reactor's post_async of `form` once connected,
+    // in one hand-over when the reactor runs on a shared thread (see
+    // TcpReactor::reActionAndPost). True when connected and the form handed
+    // to the connection; false when the start failed (nothing sent).
+    bool startReactorAndPost(const QHostAddress& host, quint16 port, int mode, const CTask_FormData& form);
     // Answers `request` at once: an empty-result envelope with `status` and,
     // when not empty, `msg`, on the session it came from.
     virtual void callback_immediately(const CTask_FormData& request, int status, QString msg);
+
+    // Where the next startReactor runs its reactor: on `thread` (shared and
+    // long-lived) instead of a worker thread of the reactor's own; null: its own.
+    void setReactorThread(std::shared_ptr<CLSC::ReactorThread> thread) { reactor_thread = std::move(thread); }
 
     void addRoute(const QString& url, Handler handler);
     CLSC::TcpReactor* getReactor() const { return reactor.get(); }
@@ -61,6 +70,8 @@ signals:
     void readyToClose();
 
 protected:
+    // Called with each new reactor before it starts (on the manager's thread).
+    virtual void reactorMade(CLSC::TcpReactor*) {}
     // Stops the pooled workers and, unless `stopOnly`, starts three.
     void Reload_Future_Workfunc(bool stopOnly);
     void logTaskTiming(const char* tag, const CTask_FormData& form) const;
@@ -76,7 +87,11 @@ protected:
     QList<QFuture<void>> workers;
     std::shared_ptr<QThreadPool> worker_pool;
     QList<QString> busy_urls;
+    std::shared_ptr<CLSC::ReactorThread> reactor_thread;
 
 private:
+    // Replaces the reactor by a new one of the role, wired for `mode`, not started.
+    void makeReactor(int mode);
+
     QSemaphore m_workersReady;
 };

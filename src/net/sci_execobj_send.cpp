@@ -292,6 +292,10 @@ bool SCI_ExecObj_Send::SerializeWrite(QTcpSocket* s)
         if (s->write(p) != p.size())
             ok = false;
     }
+    // Hand the message to the kernel now, as far as it takes it, instead of
+    // one buffered block per turn of the event loop; the rest follows as the
+    // socket drains.
+    s->flush();
     if (ok && !w.filePath.isEmpty())
         ok = streamFile(s, w);
     m_keep.clear();

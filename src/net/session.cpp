@@ -11,8 +11,12 @@
 Session::Session(CLSC::TcpReactor* r, QTcpSocket* s, int index)
     : session_index(index), socket(s), reactor(r)
 {
-    qRegisterMetaType<SCI_ExecObj_Send>("SCI_ExecObj_Send");
-    registerNetMetaTypes();
+    static const bool registered = [] {
+        qRegisterMetaType<SCI_ExecObj_Send>("SCI_ExecObj_Send");
+        registerNetMetaTypes();
+        return true;
+    }();
+    (void)registered;
     peer_address = s->peerAddress();
     peer_port = s->peerPort();
     m_connected = s->state() == QAbstractSocket::ConnectedState;
@@ -88,7 +92,11 @@ bool Session::SlotSendAction(SCI_ExecObj_Send message)
 bool Session::writeOne(SCI_ExecObj_Send& message)
 {
     ++m_sendDepth;
+    if (reactor)
+        reactor->noteWriteStarted();
     const bool ok = message.SerializeWrite(socket.get());
+    if (reactor)
+        reactor->noteWriteEnded();
     --m_sendDepth;
     return ok;
 }

@@ -35,6 +35,8 @@ public:
     int index() const { return session_index; }
     // The socket exists and is connected; callable from any thread.
     bool isWorking() const { return m_connected.load(); }
+    // Inside a write or a read (its own thread only).
+    bool isBusy() const { return m_sendDepth > 0 || m_inReceive; }
     QHostAddress peerAddress() const { return peer_address; }
     quint16 peerPort() const { return peer_port; }
     QTcpSocket* tcpSocket() const { return socket.get(); }

@@ -10,8 +10,9 @@ Tcp_Push2APP::Tcp_Push2APP(int lifetime_s, QObject* parent) : HttpManager(CLST_C
 {
     setProperty("create-time", gettimeofday_ms());
     life_timer.setSingleShot(true);
-    connect(&life_timer, &QTimer::timeout, this, &Tcp_Push2APP::finish);
-    life_timer.start(lifetime_s * 1000);
+    connect(&life_timer, &QTimer::timeout, this, &Tcp_Push2APP::onLifetimeOver);
+    m_lifetimeMs = lifetime_s * 1000;
+    life_timer.start(m_lifetimeMs);
 }
 
 Tcp_Push2APP::~Tcp_Push2APP()
@@ -28,12 +29,32 @@ void Tcp_Push2APP::finish()
     deleteLater();
 }
 
-bool Tcp_Push2APP::startReactor(const QHostAddress& host, quint16 port, int mode)
+void Tcp_Push2APP::onLifetimeOver()
 {
-    if (!HttpManager::startReactor(host, port, mode))
-        return false;
-    connect(reactor.get(), &CLSC::TcpReactor::sigSessionClosed, this, &Tcp_Push2APP::finish, Qt::QueuedConnection);
-    return true;
+    // The lifetime counts from the last byte handed over: a push still
+    // moving its bytes (a large file to a slow application) lives on, and
+    // once its last byte is out the application has a whole lifetime to
+    // take what the kernel still holds and answer. The send's own guard,
+    // counting from its last progress, ends a stalled send and so the push.
+    if (reactor && reactor->isSending()) {
+        if (!m_extended)
+            qCInfo(level_1).noquote() << "[POST_2_APP]" << property("typename").toString()
+                                      << "still sending after its lifetime; kept while it moves";
+        m_extended = true;
+        life_timer.start(m_lifetimeMs);
+        return;
+    }
+    const qint64 sinceWrite = reactor ? reactor->msSinceLastWrite() : -1;
+    if (sinceWrite >= 0 && sinceWrite < m_lifetimeMs) {
+        life_timer.start(int(m_lifetimeMs - sinceWrite));
+        return;
+    }
+    finish();
+}
+
+void Tcp_Push2APP::reactorMade(CLSC::TcpReactor* r)
+{
+    connect(r, &CLSC::TcpReactor::sigSessionClosed, this, &Tcp_Push2APP::finish, Qt::QueuedConnection);
 }
 
 void Tcp_Push2APP::SlotRecvResponse(CTask_FormData form, bool ok)

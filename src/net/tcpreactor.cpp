@@ -18,6 +18,7 @@ namespace {
 std::atomic<int> g_sessionCounter{0};
 std::atomic<int> g_postCounter{0};
 constexpr qint64 kTaskMaxAgeMs = 60000;
+constexpr int kConnectWaitMs = 200;  // a client start waits this long for its connection
 }  // namespace
 
 int TcpReactor::nextSessionNumber() { return ++g_sessionCounter; }
@@ -25,11 +26,12 @@ int TcpReactor::lastSessionNumber() { return g_sessionCounter.load(); }
 
 TcpReactor::TcpReactor(QObject* parent) : QObject(parent)
 {
-    registerNetMetaTypes();
-    qRegisterMetaType<QAbstractSocket::SocketState>("QAbstractSocket::SocketState");
-    thread_pool = std::make_shared<QThreadPool>();
-    thread_pool->setMaxThreadCount(1);
-    thread_pool->setExpiryTimeout(-1);
+    static const bool registered = [] {
+        registerNetMetaTypes();
+        qRegisterMetaType<QAbstractSocket::SocketState>("QAbstractSocket::SocketState");
+        return true;
+    }();
+    (void)registered;
     connect(&task_purge_timer, &QTimer::timeout, this, &TcpReactor::purgeTasks);
     connect(&session_purge_timer, &QTimer::timeout, this, &TcpReactor::purgeSessions);
     task_purge_timer.start(30001);
@@ -41,7 +43,33 @@ TcpReactor::~TcpReactor()
     task_purge_timer.stop();
     session_purge_timer.stop();
     // Derived destructors have stopped the worker already.
-    thread_pool->waitForDone();
+    if (QThreadPool* pool = m_pool.load())
+        pool->waitForDone();
+    delete m_pool.load();
+}
+
+QThreadPool* TcpReactor::ownPool()
+{
+    // Made at the first start on a thread of its own: a reactor on a shared
+    // thread (every push) never needs one.
+    if (!m_pool.load()) {
+        auto* pool = new QThreadPool;
+        pool->setMaxThreadCount(1);
+        pool->setExpiryTimeout(-1);
+        m_pool = pool;
+    }
+    return m_pool.load();
+}
+
+int TcpReactor::ownPoolActive() const
+{
+    QThreadPool* pool = m_pool.load();
+    return pool ? pool->activeThreadCount() : 0;
+}
+
+void TcpReactor::useThread(std::shared_ptr<ReactorThread> thread)
+{
+    m_shared = std::move(thread);
 }
 
 bool TcpReactor::initialize()
@@ -49,9 +77,63 @@ bool TcpReactor::initialize()
     if (isRunning() || m_worker.load())
         return false;
     m_startResult = false;
-    thread_pool->start([this] { workerMain(); });
+    if (!m_shared) {
+        ownPool()->start([this] { workerMain(); });
+    } else if (QThread::currentThread() == m_shared->thread()) {
+        // Started from work on the shared thread itself: it cannot wait for
+        // its own loop, so the start blocks it as a worker of its own would.
+        sharedStarted(onStart());
+    } else if (!m_shared->post([this] { beginStart([this](bool ok) { sharedStarted(ok); }); })) {
+        return false;
+    }
     m_started.acquire();
     return m_startResult;
+}
+
+void TcpReactor::sharedStarted(bool ok)
+{
+    if (ok) {
+        {
+            QMutexLocker lock(&m_agentLock);
+            m_agent = new QObject;
+        }
+        alive_tick = curtime_qint64_2_int();
+        auto* alive = new QTimer(m_agent);
+        connect(alive, &QTimer::timeout, m_agent, [this] { alive_tick = curtime_qint64_2_int(); });
+        alive->start(1000);
+        m_worker = QThread::currentThread();
+    }
+    m_startResult = ok;
+    m_started.release();
+}
+
+bool TcpReactor::hasBusySession() const
+{
+    for (const QPointer<Session>& s : allSessions()) {
+        if (s && s->isBusy())
+            return true;
+    }
+    return false;
+}
+
+void TcpReactor::finishShared(QSemaphore* done)
+{
+    if (hasBusySession()) {
+        // A session is inside a write or a read (a file send waits in an
+        // event loop of its own): end after it, as a worker of its own ends
+        // its loop only when that returns.
+        QTimer::singleShot(5, m_shared->context(), [this, done] { finishShared(done); });
+        return;
+    }
+    {
+        QMutexLocker lock(&m_agentLock);
+        delete m_agent;  // with the alive timer
+        m_agent = nullptr;
+    }
+    onFinish();
+    m_worker = nullptr;
+    if (done)
+        done->release();
 }
 
 void TcpReactor::deinitialize()
@@ -60,11 +142,22 @@ void TcpReactor::deinitialize()
         // Cannot wait for itself: the loop ends when control returns to it.
         qCWarning(level_1) << "[TCP_REACTOR] stop requested on its own worker thread; not waited for";
         emit readyToClose();
+        if (m_shared)
+            m_shared->post([this] { finishShared(nullptr); });
         return;
     }
-    if (m_worker.load() || thread_pool->activeThreadCount() > 0) {
+    if (m_shared) {
+        if (!m_worker.load())
+            return;
         emit readyToClose();
-        if (!thread_pool->waitForDone())
+        QSemaphore done;
+        m_shared->post([this, &done] { finishShared(&done); });
+        done.acquire();
+        return;
+    }
+    if (m_worker.load() || ownPoolActive() > 0) {
+        emit readyToClose();
+        if (!ownPool()->waitForDone())
             qCWarning(level_1) << "socketThreadPool_->waitForDone error!";
     }
 }
@@ -221,38 +314,86 @@ QList<int> TcpReactor::getAliveSession()
     return alive;
 }
 
+void TcpReactor::sendHere(const SCI_ExecObj_Send& message, int target)
+{
+    QList<QPointer<Session>> targets;
+    {
+        QMutexLocker lock(&sessions_lock);
+        if (target == -1) {
+            targets = sessions.values();
+        } else if (sessions.contains(target)) {
+            targets << sessions.value(target);
+        }
+    }
+    for (const QPointer<Session>& s : targets) {
+        if (s)
+            s->SlotSendAction(message);
+    }
+}
+
 void TcpReactor::addSendQueue(const CTask_FormData& form)
 {
     if (form.session_index == -2)
         return;
     const SCI_ExecObj_Send message(form);
     const int target = form.session_index;
-    runOnWorker([this, message, target] {
-        QList<QPointer<Session>> targets;
-        {
-            QMutexLocker lock(&sessions_lock);
-            if (target == -1) {
-                targets = sessions.values();
-            } else if (sessions.contains(target)) {
-                targets << sessions.value(target);
-            }
-        }
-        for (const QPointer<Session>& s : targets) {
-            if (s)
-                s->SlotSendAction(message);
-        }
-    });
+    runOnWorker([this, message, target] { sendHere(message, target); });
 }
 
-bool TcpReactor::post_async(const CTask_FormData& form)
+CTask_FormData TcpReactor::stampedForAsync(const CTask_FormData& form)
 {
     CTask_FormData f = form;
     if (f.uuid.isEmpty()) {
         f.uuid = QStringLiteral("defalut#") + gettimeofday2str("yyyyMMdd_hhmmss_zzz") + QLatin1Char('#') +
                  QString::number(++g_postCounter);
     }
+    return f;
+}
+
+bool TcpReactor::post_async(const CTask_FormData& form)
+{
+    const CTask_FormData f = stampedForAsync(form);
     append_TcpTask(f);
     addSendQueue(f);
+    return true;
+}
+
+bool TcpReactor::reActionAndPost(const QHostAddress& h, quint16 p, const CTask_FormData& form)
+{
+    if (!m_shared || QThread::currentThread() == m_shared->thread()) {
+        // A worker of its own, or work on the shared thread itself: the
+        // start blocks anyway, so the two steps as they are.
+        if (!reAction(h, p))
+            return false;
+        post_async(form);
+        return true;
+    }
+    deinitialize();
+    host = h;
+    port = p;
+    if (isRunning() || m_worker.load())
+        return false;
+    // Listed before the start: the answer may come before this call returns.
+    const CTask_FormData f = stampedForAsync(form);
+    append_TcpTask(f);
+    const SCI_ExecObj_Send message(f);
+    const int target = f.session_index;
+    m_startResult = false;
+    const bool posted = m_shared->post([this, message, target] {
+        beginStart([this, message, target](bool ok) {
+            sharedStarted(ok);  // the caller goes on from here
+            // A stop the caller asks for now is queued behind this turn, so
+            // the reactor outlives the write.
+            if (ok && target != -2)
+                sendHere(message, target);
+        });
+    });
+    if (posted)
+        m_started.acquire();
+    if (!posted || !m_startResult) {
+        remove_TaskFromList(f.uuid);
+        return false;
+    }
     return true;
 }
 
@@ -394,7 +535,10 @@ TcpCliReactor::~TcpCliReactor()
     remove_ClientSession(-1);
 }
 
-bool TcpCliReactor::isRunning() const { return thread_pool->activeThreadCount() > 0; }
+bool TcpCliReactor::isRunning() const
+{
+    return onSharedThread() ? workerThread() != nullptr : ownPoolActive() > 0;
+}
 
 bool TcpCliReactor::hasSession() const
 {
@@ -422,15 +566,43 @@ bool TcpCliReactor::onStart()
 {
     auto* s = new CQTcpSocket;
     s->connectToHost(host, port, QIODevice::ReadWrite);
-    if (!s->waitForConnected(200)) {
+    if (!s->waitForConnected(kConnectWaitMs)) {
         delete s;
         return false;
     }
+    openSession(s);
+    return true;
+}
+
+void TcpCliReactor::beginStart(std::function<void(bool)> done)
+{
+    // The same start as onStart, its 200 ms wait taken by the event loop:
+    // the first of connected, failed or time up settles it.
+    auto* s = new CQTcpSocket;
+    auto settled = std::make_shared<bool>(false);
+    auto settle = [this, s, settled, done](bool ok) {
+        if (*settled)
+            return;
+        *settled = true;
+        QObject::disconnect(s, nullptr, s, nullptr);
+        if (ok)
+            openSession(s);
+        else
+            s->deleteLater();
+        done(ok);
+    };
+    connect(s, &QAbstractSocket::connected, s, [settle] { settle(true); });
+    connect(s, &QAbstractSocket::errorOccurred, s, [settle] { settle(false); });
+    QTimer::singleShot(kConnectWaitMs, s, [settle] { settle(false); });
+    s->connectToHost(host, port, QIODevice::ReadWrite);
+}
+
+void TcpCliReactor::openSession(CQTcpSocket* s)
+{
     updateSoftCnted();
     auto* session = new Session(this, s, nextSessionNumber());
     InitSession(session);
     append_ClientSession(session);
-    return true;
 }
 
 void TcpCliReactor::onFinish() { remove_ClientSession(-1); }

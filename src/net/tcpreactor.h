@@ -1,14 +1,16 @@
 #pragma once
 // The TCP side of the own HTTP layer: a reactor runs a client connection or
 // a listening server on a worker thread of its own (a one-thread pool whose
-// thread runs the event loop and does all the work of the sessions), keeps
-// the sessions by index, sends forms to one or all of them, lists
-// outstanding tasks by uuid and matches responses to them.
+// thread runs the event loop and does all the work of the sessions), or on a
+// long-lived ReactorThread shared with other reactors (useThread), keeps the
+// sessions by index, sends forms to one or all of them, lists outstanding
+// tasks by uuid and matches responses to them.
 //
 // Threads: the reactor object, its purge timers and post_sync's wait belong
 // to the thread that created it; sessions and sockets live on the worker.
 // addSendQueue, post_async and post_sync may be called from any thread.
 #include "net/ctask_formdata.h"
+#include "net/reactorthread.h"
 
 #include <QHostAddress>
 #include <QMap>
@@ -23,10 +25,12 @@
 #include <QVariant>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 
 class Session;
+class SCI_ExecObj_Send;
 
 namespace CLSC {
 
@@ -62,10 +66,20 @@ public:
     // Sends without waiting (an empty uuid gets "defalut#<time>#<n>") and
     // lists the task. Always true.
     virtual bool post_async(const CTask_FormData& form);
+    // reAction, then post_async of `form` once connected. On a shared thread
+    // both are one hand-over: the worker writes the form right after the
+    // connection opened, in the same turn, while the caller learns the
+    // start's result. True exactly when the start succeeded; on failure
+    // nothing is sent and no task stays listed.
+    bool reActionAndPost(const QHostAddress& host, quint16 port, const CTask_FormData& form);
     // Indices of the sessions whose socket is connected, in index order.
     virtual QList<int> getAliveSession();
     virtual bool onStart() = 0;
     virtual void onFinish() = 0;
+    // The worker of the next start: `thread` (shared with other reactors,
+    // kept while this reactor lives) instead of a thread of its own; null
+    // goes back to a thread of its own. Set before initialize.
+    void useThread(std::shared_ptr<ReactorThread> thread);
     // Starts the worker; true exactly when onStart succeeded.
     virtual bool initialize();
     virtual void deinitialize();
@@ -98,6 +112,24 @@ public:
     QThread* workerThread() const { return m_worker.load(); }
     // Runs `fn` on the worker thread (queued); false when no worker runs.
     bool runOnWorker(std::function<void()> fn);
+    // True while one of its sessions is inside a write: a file send on a
+    // slow link can take minutes, each step guarded by the send itself. Any
+    // thread.
+    bool isSending() const { return m_sending.load() > 0; }
+    // Milliseconds since a session's last write ended; -1 before the first.
+    // Any thread.
+    qint64 msSinceLastWrite() const
+    {
+        const qint64 at = m_lastWriteEndMs.load();
+        return at < 0 ? -1 : steadyMs() - at;
+    }
+    // Sessions count their writes (worker thread).
+    void noteWriteStarted() { ++m_sending; }
+    void noteWriteEnded()
+    {
+        m_lastWriteEndMs.store(steadyMs());
+        --m_sending;
+    }
     // Test hook: the session counter of the process.
     static int lastSessionNumber();
 
@@ -109,11 +141,17 @@ signals:
     void sigSessionClosed(int index);
 
 protected:
+    // On a shared thread: starts like onStart and calls `done` with the
+    // result, without blocking the thread the other reactors use.
+    virtual void beginStart(std::function<void(bool)> done) { done(onStart()); }
+    bool onSharedThread() const { return m_shared != nullptr; }
     static int nextSessionNumber();
     Session* sessionAt(int index) const;  // worker thread only
     QList<QPointer<Session>> allSessions() const;
 
-    std::shared_ptr<QThreadPool> thread_pool;
+    // The one-thread pool of a worker of its own (created on first use).
+    QThreadPool* ownPool();
+    int ownPoolActive() const;
     mutable QMutex sessions_lock;
     QMap<qint32, QPointer<Session>> sessions;
     mutable QMutex tasks_lock;
@@ -126,15 +164,33 @@ protected:
     std::atomic<int> alive_tick{0};
 
 private:
+    // The form post_async sends: an empty uuid stamped.
+    static CTask_FormData stampedForAsync(const CTask_FormData& form);
+    // Hands `message` to its target sessions (-1 all); worker thread only.
+    void sendHere(const SCI_ExecObj_Send& message, int target);
     void workerMain();
+    // The worker's start and end on a shared thread (run there).
+    void sharedStarted(bool ok);
+    void finishShared(QSemaphore* done);
+    bool hasBusySession() const;
     void onSessionRequest(const CTask_FormData& form);
     void onSessionResponse(const CTask_FormData& form);
 
     QSemaphore m_started;
     bool m_startResult = false;
     std::atomic<QThread*> m_worker{nullptr};
+    std::atomic<int> m_sending{0};
+    std::atomic<qint64> m_lastWriteEndMs{-1};
+    static qint64 steadyMs()
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
     QMutex m_agentLock;
     QObject* m_agent = nullptr;  // lives on the worker; target of runOnWorker
+    std::shared_ptr<ReactorThread> m_shared;
+    std::atomic<QThreadPool*> m_pool{nullptr};
 };
 
 class TcpCliReactor : public TcpReactor {
@@ -148,6 +204,13 @@ public:
     bool onStart() override;
     void onFinish() override;
     bool hasSession() const;
+
+protected:
+    void beginStart(std::function<void(bool)> done) override;
+
+private:
+    // A session for a socket that just connected (worker thread).
+    void openSession(CQTcpSocket* socket);
 };
 
 class TcpServReactor : public TcpReactor {

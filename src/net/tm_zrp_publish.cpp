@@ -22,7 +22,6 @@ using platform::MonotonicClock;
 namespace {
 
 const QString kMaskUrl = QStringLiteral("/dide/initiative/runresult_mask");
-const QString kNoGroup = QStringLiteral("();();();()");
 const QStringList kTopics = {QStringLiteral("result_reports"), QStringLiteral("result_all_picture"),
                              QStringLiteral("result_ng_picture")};
 constexpr qint64 kAppLapseMs = 10000;
@@ -43,7 +42,8 @@ bool onThread(const QObject* o) { return QThread::currentThread() == o->thread()
 
 }  // namespace
 
-TM_ZRP_Publish::TM_ZRP_Publish(QObject* parent) : QObject(parent)
+TM_ZRP_Publish::TM_ZRP_Publish(QObject* parent)
+    : QObject(parent), push_thread(std::make_shared<CLSC::ReactorThread>(QStringLiteral("TM_ZRP_Publish push")))
 {
     registerNetMetaTypes();
     qRegisterMetaType<QMap<QString, int>>("QMap<QString, int>");
@@ -179,6 +179,13 @@ void TM_ZRP_Publish::prunePushes()
     }
 }
 
+Tcp_Push2APP* TM_ZRP_Publish::newPush(int lifetime_s)
+{
+    auto* push = new Tcp_Push2APP(lifetime_s, this);
+    push->setReactorThread(push_thread);
+    return push;
+}
+
 int TM_ZRP_Publish::livePushCount()
 {
     prunePushes();
@@ -210,13 +217,12 @@ bool TM_ZRP_Publish::Post2App_Detail(const CTask_FormData& form, int lifetime_s)
             qCInfo(level_1).noquote() << "[POST_2_APP] no application has taken the camera; not pushed:" << form.url;
         return false;
     }
-    auto* push = new Tcp_Push2APP(lifetime_s, this);
+    auto* push = newPush(lifetime_s);
     push->setProperty("typename", form.url);
     push->setProperty("uuid", form.uuid);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (push->startReactor(QHostAddress(taken), kPushPort, 1)) {
+        if (push->startReactorAndPost(QHostAddress(taken), kPushPort, 1, form)) {
             live_pushes.append(push);
-            push->getReactor()->post_async(form);
             return true;
         }
         qCInfo(level_1).noquote() << "[POST_2_APP]" << "ERROR NO CONNECTED AND TRY AGAIN:" << form.url
@@ -238,12 +244,10 @@ bool TM_ZRP_Publish::Post2App_Snapshot(const CTask_FormData& form)
         return false;
     const ZRC_WorkInfos w = ZRC_WorkInformation_Manager::getInstance()->get_working_info();
     for (const auto& app : w.registered_apps) {
-        auto* push = new Tcp_Push2APP(10, this);
+        auto* push = newPush(10);
         push->setProperty("name", form.url);
         push->setProperty("uuid", form.uuid);
-        if (push->startReactor(QHostAddress(QString::fromStdString(app.first)), kPushPort, 1))
-            push->getReactor()->post_async(form);
-        else
+        if (!push->startReactorAndPost(QHostAddress(QString::fromStdString(app.first)), kPushPort, 1, form))
             qCInfo(level_1).noquote() << "[POST_2_APP]" << "ERROR NO CONNECTED" << "(/dide/initiative/post_lastshowlive)";
     }
     return true;
@@ -255,11 +259,9 @@ bool TM_ZRP_Publish::Api_post2subscriber(const CTask_FormData& form)
         QMetaObject::invokeMethod(this, "Api_post2subscriber", Qt::QueuedConnection, Q_ARG(CTask_FormData, form));
         return false;
     }
-    auto* push = new Tcp_Push2APP(10, this);
-    if (push->startReactor(QHostAddress(form.peer_address), form.peer_port, 1)) {
-        push->getReactor()->post_async(form);
+    auto* push = newPush(10);
+    if (push->startReactorAndPost(QHostAddress(form.peer_address), form.peer_port, 1, form))
         return true;
-    }
     qCInfo(level_1).noquote() << "[POST_2_APP]" << "ERROR NO CONNECTED" << "(/dide/httpapi/subscriber_detectinfo)";
     return false;
 }
@@ -302,30 +304,38 @@ void TM_ZRP_Publish::timer_push2app_heartbeat()
     const qint64 now = MonotonicClock::nowMs();
     m_lastTickMono = now;  // stamped first: an idle tick that ends early is alive too
     const qint64 wallNow = gettimeofday_ms();
-    ZRC_WorkInformation_Manager* wim = ZRC_WorkInformation_Manager::getInstance();
-    ZRC_WorkInfos w;
-    wim->update_working_info([&](ZRC_WorkInfos& work) {
-        std::map<std::string, AppRegiestInfo> fresh;
-        for (const auto& app : work.registered_apps) {
-            // Writers that predate the monotonic stamp leave it 0: age on the wall clock then.
-            const qint64 age = app.second.mono_ms > 0 ? now - app.second.mono_ms : wallNow - app.second.time_ms;
-            if (age <= kAppLapseMs)
-                fresh.insert(app);
-        }
+    // Only what the tick uses leaves the lock: the addresses still
+    // registered (in address order), the taken one and whether a group is
+    // configured.
+    QStringList targets;
+    QString taken;
+    bool noGroup = false;
+    ZRC_WorkInformation_Manager::getInstance()->update_working_info([&](ZRC_WorkInfos& work) {
         if (work.registered_apps.find(work.taken_app_ip) == work.registered_apps.end())
             work.taken_app_ip.clear();
-        work.registered_apps = fresh;
-        w = work;
+        for (auto it = work.registered_apps.begin(); it != work.registered_apps.end();) {
+            // Writers that predate the monotonic stamp leave it 0: age on the wall clock then.
+            const AppRegiestInfo& app = it->second;
+            const qint64 age = app.mono_ms > 0 ? now - app.mono_ms : wallNow - app.time_ms;
+            if (age > kAppLapseMs) {
+                it = work.registered_apps.erase(it);
+            } else {
+                targets << QString::fromStdString(it->first);
+                ++it;
+            }
+        }
+        taken = QString::fromStdString(work.taken_app_ip);
+        noGroup = work.group_text == "();();();()";
     });
-    if (w.registered_apps.empty())
+    if (targets.isEmpty())
         return;
+    if (noGroup) {
+        map_sendheartbeat.clear();
+        return;
+    }
     const QByteArray stash = get_p2ahb_stash_runstate();
-    const QString taken = QString::fromStdString(w.taken_app_ip);
     QMap<QString, qint64> record;
-    for (const auto& app : w.registered_apps) {
-        if (QString::fromStdString(w.group_text) == kNoGroup)
-            continue;
-        const QString address = QString::fromStdString(app.first);
+    for (const QString& address : qAsConst(targets)) {
         auto last = map_sendheartbeat.constFind(address);
         if (last == map_sendheartbeat.cend()) {
             qCInfo(level_1).noquote() << "[TM_APP][hb -> app] send heartbeat level 1 (1s) !";
@@ -334,12 +344,14 @@ void TM_ZRP_Publish::timer_push2app_heartbeat()
             continue;
         }
         const qint64 interval = (!taken.isEmpty() && address == taken) ? 100 : 1000;
-        const QMap<QString, int> states = currentSocket()->getIsCnted();
-        const bool lost = states.contains(address) && states.value(address) != 1;
         if (now - *last < interval) {
             record.insert(address, *last);
             continue;
         }
+        // Lost: the socket lists the address with a state other than 1. Every
+        // target here is registered (only this tick drops registrations).
+        int state = 1;
+        const bool lost = currentSocket()->linkState(address, true, &state) && state != 1;
         if (lost)
             renewSocket();
         currentSocket()->sendData(stash, address, Udp_Push2APP_Simple::kHeartbeatPort);

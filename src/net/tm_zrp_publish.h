@@ -8,11 +8,13 @@
 //
 // Threads: the publisher moves itself to its own thread at construction;
 // the timers, the heartbeat socket, the pushes and their callbacks run
-// there. Slots marked "hopping" re-post themselves there when called from
+// there; the pushes' connections are made and written on one long-lived
+// push thread (pushThread()). Slots marked "hopping" re-post themselves there when called from
 // another thread and return false at once. addPublishOnce,
 // Api_regiest_subscriber, the stash accessors and the two heartbeat states
 // may be called from any thread.
 #include "net/ctask_formdata.h"
+#include "net/reactorthread.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -76,6 +78,9 @@ public:
 
     // Detail pushes that may still be in flight (publisher's thread).
     int livePushCount();
+    // The long-lived thread on which every push's connection is made and
+    // written (one for all pushes; none starts a thread of its own).
+    QThread* pushThread() const { return push_thread->thread(); }
     // Test hook: the heartbeat tick's interval base is fixed at 100 ms; this
     // lets a test run one tick by hand on the publisher's thread.
     void runHeartbeatTickForTest();
@@ -98,6 +103,8 @@ private slots:
 
 private:
     void prunePushes();
+    // A push to the operator application on the push thread.
+    Tcp_Push2APP* newPush(int lifetime_s);
     void do_publish_thread();
     void stopPublishLoop();
     void writeSubscriberSetting(const SubscriberInfo& info);
@@ -115,6 +122,7 @@ private:
     mutable QMutex socket_lock;
     std::shared_ptr<Udp_Push2APP_Simple> heartbeat_socket;
     QList<QPointer<Tcp_Push2APP>> live_pushes;
+    std::shared_ptr<CLSC::ReactorThread> push_thread;
     mutable QMutex subscriber_lock;
     QMap<QString, SubscriberInfo> subscribers;
     QJsonObject last_detectedinfo;

@@ -105,7 +105,13 @@ void Udp_Push2APP_Simple::onDataReceived(const QByteArray& data, const QHostAddr
     const QJsonValue result = doc.object().value(QStringLiteral("result"));
     if (!result.isObject())
         return;
-    const QJsonObject r = result.toObject();
+    takeAnswer(result.toObject(), address);
+    QMutexLocker lock(&time_lock);
+    reply_times.insert(address, double(MonotonicClock::nowMs()));
+}
+
+void Udp_Push2APP_Simple::takeAnswer(const QJsonObject& r, const QString& address)
+{
     const bool doTaken = r.value(QStringLiteral("dotaken")).toBool();
     const QString version = r.value(QStringLiteral("app_version")).toString();
     const std::string key = address.toStdString();
@@ -123,10 +129,6 @@ void Udp_Push2APP_Simple::onDataReceived(const QByteArray& data, const QHostAddr
         app.version = version;
         clockSynced = w.clock_synced;
     });
-    {
-        QMutexLocker lock(&time_lock);
-        reply_times.insert(address, double(mono));
-    }
     if (!clockSynced)
         applyClockRule(r.value(QStringLiteral("app_time")));
 }
@@ -139,7 +141,6 @@ void Udp_Push2APP_Simple::applyClockRule(const QJsonValue& appTime)
     const qint64 last = g_lastClockAttempt.load();
     if (last >= 0 && MonotonicClock::nowMs() - last < kClockRetryMs)
         return;
-    qCInfo(level_1).noquote() << "[MAIN][system time] update system time by '/dide/initiative/runstate response'";
     const double t = appTime.isDouble() ? appTime.toDouble() : -1.0;
     const qint64 secs = qint64(t);
     if (!appTime.isDouble() || secs < earliestAppTime() || secs >= kLatestAppTime) {
@@ -150,6 +151,9 @@ void Udp_Push2APP_Simple::applyClockRule(const QJsonValue& appTime)
         }
         return;
     }
+    // Logged only when the clock is really set: an answer without a usable
+    // time comes ten times a second and has its own limited warning.
+    qCInfo(level_1).noquote() << "[MAIN][system time] update system time by '/dide/initiative/runstate response'";
     g_lastClockAttempt = MonotonicClock::nowMs();
     const QString when = QDateTime::fromSecsSinceEpoch(secs).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     auto& runner = platform::CommandRunner::instance();
@@ -172,6 +176,28 @@ void Udp_Push2APP_Simple::applyClockRule(const QJsonValue& appTime)
     WorkStashManager::getInstance()->setValue(QStringLiteral("VCamera_Work/RecordTime"), gettimeofday_ms() / 1000);
 }
 
+namespace {
+
+int stateOf(double sent, const double* reply, bool registered)
+{
+    if (!registered || !reply)
+        return 0;
+    return sent - *reply > 2000.0 ? -1 : 1;
+}
+
+}  // namespace
+
+bool Udp_Push2APP_Simple::linkState(const QString& address, bool registered, int* state) const
+{
+    QMutexLocker lock(&time_lock);
+    const auto sent = sent_times.constFind(address);
+    if (sent == sent_times.cend())
+        return false;
+    const auto reply = reply_times.constFind(address);
+    *state = stateOf(*sent, reply == reply_times.cend() ? nullptr : &*reply, registered);
+    return true;
+}
+
 QMap<QString, int> Udp_Push2APP_Simple::getIsCnted() const
 {
     QMap<QString, double> sent;
@@ -181,15 +207,18 @@ QMap<QString, int> Udp_Push2APP_Simple::getIsCnted() const
         sent = sent_times;
         replies = reply_times;
     }
+    return linkStates(sent, replies);
+}
+
+QMap<QString, int> Udp_Push2APP_Simple::linkStates(const QMap<QString, double>& sent,
+                                                   const QMap<QString, double>& replies)
+{
     const ZRC_WorkInfos w = ZRC_WorkInformation_Manager::getInstance()->get_working_info();
     QMap<QString, int> states;
     for (auto it = sent.cbegin(); it != sent.cend(); ++it) {
-        const std::string key = it.key().toStdString();
-        if (w.registered_apps.find(key) == w.registered_apps.end() || !replies.contains(it.key())) {
-            states.insert(it.key(), 0);
-            continue;
-        }
-        states.insert(it.key(), it.value() - replies.value(it.key()) > 2000.0 ? -1 : 1);
+        const bool registered = w.registered_apps.find(it.key().toStdString()) != w.registered_apps.end();
+        const auto reply = replies.constFind(it.key());
+        states.insert(it.key(), stateOf(it.value(), reply == replies.cend() ? nullptr : &*reply, registered));
     }
     return states;
 }

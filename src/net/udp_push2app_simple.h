@@ -10,6 +10,7 @@
 // monotonic clock, since an answer here may step the wall clock.
 #include <QByteArray>
 #include <QHostAddress>
+#include <QJsonObject>
 #include <QMap>
 #include <QMutex>
 #include <QUdpSocket>
@@ -31,6 +32,10 @@ public:
     // Per sent-to address: 1 answered within 2000 ms of the last send, -1
     // link lost, 0 not registered or never answered.
     QMap<QString, int> getIsCnted() const;
+    // The entry getIsCnted would give `address`, for a caller that knows
+    // whether it is registered; false when the address was never sent to
+    // (not listed). Copies nothing: the heartbeat tick asks it per target.
+    bool linkState(const QString& address, bool registered, int* state) const;
 
     // Where the clock rule learns whether a flow unit works: the absolute
     // index of the working unit, -1 when none. Without a probe no unit can
@@ -40,12 +45,19 @@ public:
     // The earliest "app_time" taken (epoch seconds): the program's build day.
     static qint64 earliestAppTime();
 
+    // The rules of one answer's "result" from `address`: registration, the
+    // taking of the camera and, once, the clock (shared by every heartbeat
+    // client).
+    static void takeAnswer(const QJsonObject& result, const QString& address);
+    // Link states from the send and answer times (monotonic ms) per address.
+    static QMap<QString, int> linkStates(const QMap<QString, double>& sent, const QMap<QString, double>& replies);
+
 public slots:
     void onReadyRead();
     void onDataReceived(const QByteArray& data, const QHostAddress& sender, quint16 port);
 
 private:
-    void applyClockRule(const QJsonValue& appTime);
+    static void applyClockRule(const QJsonValue& appTime);
 
     mutable QMutex time_lock;
     QMap<QString, double> sent_times;   // monotonic ms of the last send per address

@@ -17,7 +17,7 @@ bool run(const QString& program, const QStringList& args)
 {
     QProcess p;
     p.start(program, args);
-    return p.waitForFinished(5000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 QByteArray logFiles(const QString& root)
@@ -80,7 +80,7 @@ TEST(OrvaleHttpTest, AnswersOnPort10414AndLogsRefusals)
         answer = curl({"-H", "User-Agent: app", base + "/dide/context/heartbeat"});
         QThread::msleep(100);
     }
-    EXPECT_EQ(answer, QByteArray(R"({"code":-1,"msg":"not implemented yet: /dide/context/heartbeat","result":{}})") + "\n200");
+    EXPECT_EQ(answer, QByteArray(R"({"code":0,"msg":"OK","result":{}})") + "\n200");
     EXPECT_TRUE(curl({"-i", base + "/dide/context/heartbeat"}).contains("Device-ID: testcam01"));
     EXPECT_TRUE(curl({base + "/demo"}).endsWith("\n400"));
     EXPECT_TRUE(curl({base + "/dide/none"}).endsWith("\n404"));
@@ -96,6 +96,19 @@ TEST(OrvaleHttpTest, AnswersOnPort10414AndLogsRefusals)
     const QByteArray logs = logFiles(root.path());
     EXPECT_TRUE(logs.contains("json error:"));
     EXPECT_TRUE(logs.contains("body of 20971520 bytes refused"));
+    EXPECT_TRUE(logs.contains("/dide/system/setparams refused:"));
+
+    // The operator's routes on the running program: stop, then the run
+    // state says so; the live flow layout with its IO description.
+    const QStringList json = {"-H", "Content-Type: application/json", "-H", "User-ID: op"};
+    EXPECT_EQ(curl(json + QStringList{"--data", R"({"status":"stop"})", base + "/dide/action/setstatus"}),
+              QByteArray(R"({"code":0,"msg":"OK","result":{"status":"stop"}})") + "\n200");
+    const QByteArray state = curl({base + "/dide/system/get_runstate"});
+    EXPECT_TRUE(state.startsWith(R"({"code":0,"msg":"OK","result":{)")) << state.toStdString();
+    EXPECT_TRUE(state.contains(R"("state":7)")) << state.toStdString();
+    const QByteArray flow = curl(json + QStringList{"-i", "--data", R"({"mode_type":-1})", base + "/dide/system/get_userflow"});
+    EXPECT_TRUE(flow.contains("Access-Control-Allow-Origin: *")) << flow.toStdString();
+    EXPECT_TRUE(flow.contains(R"("trig_method":[)")) << flow.toStdString();
 
     orvale.terminate();
     ASSERT_TRUE(orvale.waitForFinished(15000)) << "the server stops cleanly";

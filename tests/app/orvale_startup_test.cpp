@@ -41,7 +41,7 @@ TEST(OrvaleStartupTest, LogsBannerWritesWorkspaceAndGroupFileAndKeepsRunning)
     QThread::msleep(500);
     ASSERT_EQ(run.process().state(), QProcess::Running);
     run.process().terminate();
-    ASSERT_TRUE(run.process().waitForFinished(5000));
+    ASSERT_TRUE(run.process().waitForFinished(30000));
     EXPECT_EQ(run.process().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(run.process().exitCode(), 0);
     EXPECT_FALSE(run.logText().contains("SIGTERM")) << "a stop is not a crash";

@@ -112,7 +112,7 @@ TEST(OrvaleStream, SigintStopsTheStreamAndTheProgramRunsOn)
 
     // SIGTERM still ends it cleanly.
     run.process().terminate();
-    ASSERT_TRUE(run.process().waitForFinished(10000));
+    ASSERT_TRUE(run.process().waitForFinished(30000));
     EXPECT_EQ(run.process().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(run.process().exitCode(), 0);
 }

@@ -8,6 +8,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -30,6 +31,9 @@ public:
     // its own default (only inside a private network).
     void setRtspPort(uint16_t port) { m_rtspPort = port; }
     uint16_t rtspPort() const { return m_rtspPort; }
+    // Environment for the program beyond what start() sets (set after it,
+    // so it wins); an empty value removes the variable.
+    void setEnv(const QString& name, const QString& value) { m_env.insert(name, value); }
 
     void start(const QString& program = ORVALE_BIN, const QStringList& args = {})
     {
@@ -43,6 +47,12 @@ public:
             env.insert("ORVALE_RTSP_PORT", QString::number(m_rtspPort));
         else
             env.remove("ORVALE_RTSP_PORT");
+        for (auto it = m_env.cbegin(); it != m_env.cend(); ++it) {
+            if (it.value().isEmpty())
+                env.remove(it.key());
+            else
+                env.insert(it.key(), it.value());
+        }
         m_proc.setProcessEnvironment(env);
         m_proc.setWorkingDirectory(appDir());
         // Files, not pipes: a full pipe would stall the program's output.
@@ -56,7 +66,7 @@ public:
     {
         if (m_proc.state() != QProcess::NotRunning) {
             m_proc.terminate();
-            if (!m_proc.waitForFinished(5000)) {
+            if (!m_proc.waitForFinished(30000)) {
                 m_proc.kill();
                 m_proc.waitForFinished(2000);
             }
@@ -117,6 +127,7 @@ private:
     }
 
     QString m_root;
+    QMap<QString, QString> m_env;
     QProcess m_proc;
     uint16_t m_rtspPort = testsupport::freeTcpPort();
 };

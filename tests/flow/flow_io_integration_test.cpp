@@ -46,7 +46,9 @@ struct FlowOverUdp {
     // Result of the product unit's detection (the mould unit always answers OK).
     int productResult = FlowResult_OK;
 
-    FlowOverUdp()
+    // `start` false: the flow is built live but never started, as the
+    // hub's parameter change may leave it.
+    explicit FlowOverUdp(bool start = true)
     {
         if (!link.ok())
             return;
@@ -70,7 +72,8 @@ struct FlowOverUdp {
         QCoreApplication::processEvents();
         QObject::connect(link.frame.get(), &FrameIO::sig_HasIOTrig, manager.get(),
                          &Product_Manager::slot_OnWork_IOTrig, Qt::QueuedConnection);
-        manager->setStartOrStop(true);
+        if (start)
+            manager->setStartOrStop(true);
         link.module->clearReceived();
     }
     ~FlowOverUdp()
@@ -134,6 +137,23 @@ TEST(FlowIoIntegration, OkCycleRunsBothUnitsAndRestsTheOutputs)
     EXPECT_EQ(f.product.workEvents.at(1).condition.cond_type, CondType_PreResult);
     EXPECT_EQ(f.product.cycleRecords, 1);
     EXPECT_TRUE(f.group()->get_ng_stops().isEmpty());
+}
+
+TEST(FlowIoIntegration, ALiveBuildWithoutAStartTakesTheNextTrigger)
+{
+    // The groups' run state is set after the units are numbered, so a live
+    // build alone leaves every run node on its first unit, not on -1.
+    FlowOverUdp f(false);
+    SKIP_WITHOUT_NETWORK(f);
+    ASSERT_NE(f.group(), nullptr);
+    EXPECT_EQ(f.group()->get_RunDescribe().fgs_runnode, 0);
+
+    f.link.module->setInputs(0b11);
+    ASSERT_TRUE(f.waitForOutputs(QStringLiteral("00000000")))
+        << f.outputWords().join(' ').toStdString() << " / " << f.product.calls.join(' ').toStdString();
+    ASSERT_TRUE(f.waitIdle());
+    EXPECT_EQ(f.product.workEvents.size(), 2);
+    EXPECT_EQ(f.product.workEvents.at(0).condition.cond_type, CondType_IOTrig);
 }
 
 TEST(FlowIoIntegration, NgHoldsTheMachineUntilTheSafetyDoorReleasesIt)

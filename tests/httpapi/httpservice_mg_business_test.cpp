@@ -1,14 +1,17 @@
 // The business object over real sockets: the route table built by the
 // "WITH_REGISTER_" walk, every route answering through its thread pattern,
-// and the request's user while a handler runs.
+// the request's user while a handler runs, and the same-URL rule of main
+// thread handlers.
 #include "foundation/foundationservices.h"
 #include "foundation/zrc_workinformation_manager.h"
 #include "httpapi/httpservice_mg_business.h"
 #include "httpapi/reactorbench.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <atomic>
 #include <future>
 #include <map>
 #include <mutex>
@@ -51,6 +54,12 @@ protected:
         }
         HttpService_MG_Business::notImplementedYet(req, stage, guard);
     }
+    void stageEntered(const CTask_FormData_Mongoose& req, HandlerStage stage) override
+    {
+        std::lock_guard<std::mutex> lock(m);
+        m_calls.push_back({req.data.url, stage, QThread::currentThread(), OperationRecord_Interface::actingUser(),
+                           ZRC_WorkInformation_Manager::getInstance()->get_working_info().user_id});
+    }
 
 private:
     std::mutex m;
@@ -60,6 +69,15 @@ private:
 HttpBusiness_MG_Config loopbackConfig()
 {
     return HttpBusiness_MG_Config{QHostAddress::LocalHost, 0, 50, true, QStringLiteral("/userdata/tmp/")};
+}
+
+// Starts the service; true once its reactor listens and its loop turns.
+bool startedAndServing(ObservedService& service)
+{
+    ZRC_WorkInformation_Manager::getInstance();
+    service.start();
+    HttpReactor_MG& reactor = *service.reactor();
+    return waitUntil([&] { return reactor.serverPort() != 0 && reactor.isRunning_mg(); });
 }
 
 // Sends on another thread while this (the main) thread runs its events.
@@ -74,11 +92,9 @@ QByteArray exchangeWhileRunningEvents(quint16 port, const QByteArray& request)
 
 TEST(HttpServiceTest, EveryRouteAnswersThroughItsPattern)
 {
-    ZRC_WorkInformation_Manager::getInstance();
     ObservedService service(loopbackConfig());
-    service.start();
+    ASSERT_TRUE(startedAndServing(service));
     HttpReactor_MG& reactor = *service.reactor();
-    ASSERT_TRUE(waitUntil([&] { return reactor.serverPort() != 0 && reactor.isRunning_mg(); }));
 
     EXPECT_EQ(reactor.cache_routes.keys(), QStringList{"/dide/context/update_system"});
     QStringList all = reactor.routes.keys() + reactor.cache_routes.keys();
@@ -87,14 +103,21 @@ TEST(HttpServiceTest, EveryRouteAnswersThroughItsPattern)
 
     // Which stages run where, by pattern.
     const std::map<QString, QString> patterns = {
-        {"/dide/context/heartbeat", "W"},      {"/dide/context/getsyspic", "M"},
+        {"/dide/action/countclear", "M"},      {"/dide/context/heartbeat", "W"},
+        {"/dide/context/getsyspic", "M"},      {"/dide/context/record_list", "W"},
         {"/dide/action/manual_catch", "M"},    {"/dide/action/redetect", "W"},
         {"/dide/system/set_userflow", "WM"},   {"/dide/roi/setallparams", "WM"},
         {"/dide/roi/finish_roiset", "WM"},     {"/dide/camera/setparams", "WM"},
-        {"/dide/context/update_system", "W"},
     };
+    // Routes that act on what they are sent (an upload installs, an export
+    // packs and pushes, a device search waits for answers): tested in their
+    // own files; here only that they are registered.
+    const QStringList acting = {"/dide/context/update_system", "/dide/context/getproject_storage",
+                                "/dide/context/lan_all_devices"};
     const QString deviceId = ZRC_WorkInformation_Manager::getInstance()->get_deviceid();
     for (const QString& route : all) {
+        if (acting.contains(route))
+            continue;
         service.clear();
         const QByteArray raw = exchangeWhileRunningEvents(
             reactor.serverPort(), "POST " + route.toUtf8() + " HTTP/1.1\r\nHost: t\r\nUser-Agent: app\r\nContent-Length: 2\r\n\r\n{}");
@@ -106,16 +129,23 @@ TEST(HttpServiceTest, EveryRouteAnswersThroughItsPattern)
             continue;
         }
         EXPECT_EQ(reply.statusLine, "HTTP/1.1 200 OK") << route.toStdString();
-        EXPECT_EQ(reply.body, R"({"code":-1,"msg":"not implemented yet: )" + route.toUtf8() + R"(","result":{}})")
-            << route.toStdString();
+        // Without the program around it a built handler refuses or answers
+        // what it can (images and pages are not envelopes); never the -1 of
+        // an unanswered request or an escaped exception.
+        const QJsonObject envelope = QJsonDocument::fromJson(reply.body).object();
+        if (!envelope.isEmpty()) {
+            EXPECT_NE(envelope.value("code").toInt(), -1) << route.toStdString() << " is answered by its own handler";
+        }
+        const bool refused = envelope.value("code").toInt() == 1;
         EXPECT_EQ(reply.header("Device-ID"), deviceId.toUtf8());
         EXPECT_EQ(reply.header("User-Agent"), "app");
 
         auto it = patterns.find(route);
         if (it == patterns.end())
             continue;
-        // The Work stage of WM may come just after the answer.
-        waitUntil([&] { return it->second != "WM" || service.calls().size() == 2; }, 2000);
+        // The Work stage of WM may come just after the answer; a refused WM
+        // request has none.
+        waitUntil([&] { return it->second != "WM" || refused || service.calls().size() == 2; }, 2000);
         const auto calls = service.calls();
         if (it->second == "W") {
             ASSERT_EQ(calls.size(), 1u) << route.toStdString();
@@ -123,6 +153,9 @@ TEST(HttpServiceTest, EveryRouteAnswersThroughItsPattern)
         } else if (it->second == "M") {
             ASSERT_EQ(calls.size(), 1u) << route.toStdString();
             EXPECT_EQ(calls[0].thread, QThread::currentThread()) << route.toStdString() << " works on the main thread";
+        } else if (refused) {
+            ASSERT_EQ(calls.size(), 1u) << route.toStdString();
+            EXPECT_NE(calls[0].thread, QThread::currentThread()) << route.toStdString() << " refuses on a worker";
         } else {
             ASSERT_EQ(calls.size(), 2u) << route.toStdString();
             EXPECT_EQ(calls[0].stage, ObservedService::HandlerStage::Answer);
@@ -135,11 +168,9 @@ TEST(HttpServiceTest, EveryRouteAnswersThroughItsPattern)
 
 TEST(HttpServiceTest, TheRequestsUserActsWhileItsHandlerRuns)
 {
-    ZRC_WorkInformation_Manager::getInstance();
     ObservedService service(loopbackConfig());
-    service.start();
+    ASSERT_TRUE(startedAndServing(service));
     HttpReactor_MG& reactor = *service.reactor();
-    ASSERT_TRUE(waitUntil([&] { return reactor.serverPort() != 0 && reactor.isRunning_mg(); }));
 
     // alice's main-thread handler waits in the event queue while bob's
     // request is taken by a worker after it: the work block then says bob,
@@ -150,14 +181,14 @@ TEST(HttpServiceTest, TheRequestsUserActsWhileItsHandlerRuns)
     });
     QThread::msleep(300);  // taken by a worker, re-posted; the main thread runs no events yet
     const QByteArray bob = testsupport::rawHttpExchange(
-        reactor.serverPort(), "GET /dide/context/heartbeat HTTP/1.1\r\nHost: t\r\nUser-ID: bob\r\n\r\n");
+        reactor.serverPort(), "GET /dide/action/redetect HTTP/1.1\r\nHost: t\r\nUser-ID: bob\r\n\r\n");
     ASSERT_TRUE(bob.startsWith("HTTP/1.1 200 OK"));
     waitUntil([&] { return alice.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready; });
     ASSERT_TRUE(alice.get().startsWith("HTTP/1.1 200 OK"));
 
     const auto calls = service.calls();
     ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].url, "/dide/context/heartbeat");
+    EXPECT_EQ(calls[0].url, "/dide/action/redetect");
     EXPECT_EQ(calls[0].actingUser, "bob");
     EXPECT_EQ(calls[1].url, "/dide/action/countclear");
     EXPECT_EQ(calls[1].actingUser, "alice");
@@ -165,11 +196,56 @@ TEST(HttpServiceTest, TheRequestsUserActsWhileItsHandlerRuns)
 
     // A request without "User-ID" clears the work block's user.
     service.clear();
-    ASSERT_TRUE(exchangeWhileRunningEvents(reactor.serverPort(), "GET /dide/context/heartbeat HTTP/1.1\r\nHost: t\r\n\r\n")
+    ASSERT_TRUE(exchangeWhileRunningEvents(reactor.serverPort(), "GET /dide/action/redetect HTTP/1.1\r\nHost: t\r\n\r\n")
                     .startsWith("HTTP/1.1 200 OK"));
     ASSERT_EQ(service.calls().size(), 1u);
     EXPECT_EQ(service.calls()[0].workBlockUser, "");
     EXPECT_EQ(service.calls()[0].actingUser, "");
+}
+
+// A main-thread handler takes its URL only when the main thread runs it: a
+// second request for the same route, arriving while the first waits for the
+// main thread, is queued rather than refused as a same-URL request, and both
+// are answered once the main thread runs.
+TEST(HttpServiceTest, ASecondMainRequestPassesWhileTheFirstWaitsForTheMainThread)
+{
+    ObservedService service(loopbackConfig());
+    ASSERT_TRUE(startedAndServing(service));
+    HttpReactor_MG& reactor = *service.reactor();
+    std::atomic<int> taken{0};
+    QObject::connect(&reactor, &HttpReactor_MG::sigRecvMessage, &reactor,
+                     [&](const CTask_FormData_Mongoose&) { ++taken; }, Qt::DirectConnection);
+    // Waits on this (the main) thread without running its events.
+    const auto takenReaches = [&](int n) {
+        QElapsedTimer t;
+        t.start();
+        while (taken.load() < n && t.elapsed() < 20000)
+            QThread::msleep(2);
+        return taken.load() >= n;
+    };
+
+    const QByteArray request = "GET /dide/context/getsyspic HTTP/1.1\r\nHost: t\r\n\r\n";
+    const quint16 port = reactor.serverPort();
+    auto first = std::async(std::launch::async, [&] { return testsupport::rawHttpExchange(port, request, 30000); });
+    ASSERT_TRUE(takenReaches(1));
+    auto second = std::async(std::launch::async, [&] { return testsupport::rawHttpExchange(port, request, 30000); });
+    ASSERT_TRUE(takenReaches(2)) << "the second request was not handed to a worker";
+    EXPECT_TRUE(service.calls().empty()) << "neither handler has run on the main thread yet";
+
+    const auto ready = [](std::future<QByteArray>& f) {
+        return f.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready;
+    };
+    ASSERT_TRUE(waitUntil([&] { return ready(first) && ready(second); }, 30000));
+    const QByteArray body = R"({"code":0,"msg":"OK","result":{}})";  // no hub here: no pictures
+    for (std::future<QByteArray>* reply : {&first, &second}) {
+        const auto parsed = testsupport::RawHttpReply::parse(reply->get());
+        EXPECT_EQ(parsed.statusLine, "HTTP/1.1 200 OK");
+        EXPECT_EQ(parsed.body, body);
+    }
+    const auto calls = service.calls();
+    ASSERT_EQ(calls.size(), 2u);
+    for (const auto& call : calls)
+        EXPECT_EQ(call.thread, QThread::currentThread());
 }
 
 TEST(HttpServiceTest, ListToJsonArray)

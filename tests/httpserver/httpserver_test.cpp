@@ -4,8 +4,15 @@
 #include "httpserver/httpserver.h"
 #include "support/rawhttpclient.h"
 
+#include <QTemporaryFile>
 #include <QThread>
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <future>
@@ -37,6 +44,13 @@ public:
             r.headers.append(qMakePair(QByteArray("Empty"), QByteArray("")));
             return r;
         }
+        if (ex.path() == "/file" && !filePath.isEmpty()) {
+            Reply r;
+            r.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("image/jpeg")));
+            r.fd = ::open(filePath.constData(), O_RDONLY | O_CLOEXEC);
+            r.fileSize = fileSize;
+            return r;
+        }
         std::lock_guard<std::mutex> lock(mutex);
         waiting.push_back(ex.id);
         return std::nullopt;
@@ -58,6 +72,8 @@ public:
         return ended.size();
     }
 
+    QByteArray filePath;  // "/file" answers with this file at once
+    qint64 fileSize = 0;
     std::atomic<int> heads{0};
     std::atomic<qint64> bodyBytes{0};
     std::atomic<QThread*> callbackThread{nullptr};
@@ -138,9 +154,12 @@ TEST(HttpServerTest, HandOverByIdFromAnotherThread)
     });
     held.get_future().wait();
     std::vector<HttpServer::Delivery> got;
+    std::vector<bool> awaited;  // awaitsReply(id) before each delivery to it, and after them
     std::thread other([&] {
         got.push_back(st.server.deliver(id + 1000, httpserver::plainReply(200, "", "unknown")));
+        awaited.push_back(st.server.awaitsReply(id));
         got.push_back(st.server.deliver(id, httpserver::plainReply(201, "text/plain", "first")));
+        awaited.push_back(st.server.awaitsReply(id));
         got.push_back(st.server.deliver(id, httpserver::plainReply(202, "text/plain", "second")));
     });
     other.join();
@@ -156,7 +175,10 @@ TEST(HttpServerTest, HandOverByIdFromAnotherThread)
     ASSERT_EQ(got.size(), 3u);
     for (size_t i = 0; i < 3; ++i)
         EXPECT_EQ(got[i], cases[i].expected) << cases[i].name;
+    EXPECT_EQ(awaited, (std::vector<bool>{true, false})) << "open and unanswered, then answered";
+    EXPECT_FALSE(st.server.awaitsReply(id + 1000)) << "an unknown id awaits nothing";
     ASSERT_TRUE(waitUntil([&] { return handler.endedCount() == 1; }));
+    EXPECT_FALSE(st.server.awaitsReply(id)) << "an ended exchange awaits nothing";
     EXPECT_EQ(st.server.deliver(id, httpserver::plainReply(200, "", "late")), HttpServer::Delivery::Unknown)
         << "an ended exchange takes no reply";
 }
@@ -199,4 +221,51 @@ TEST(HttpServerTest, ListenFailsOnATakenPort)
     HttpServer second(&handler);
     EXPECT_FALSE(second.listen(QHostAddress::LocalHost, first.server.boundPort()));
     EXPECT_FALSE(second.error().isEmpty());
+}
+
+// A file reply much larger than the socket buffers, to clients that leave
+// after its first bytes (with a reset or a plain close): the program goes on
+// (no broken-pipe signal ends it) and the next client gets every byte.
+TEST(HttpServerTest, FileReplyToClientsThatLeaveMidwayThenWhole)
+{
+    QTemporaryFile file;
+    ASSERT_TRUE(file.open());
+    QByteArray content(24 * 1024 * 1024, Qt::Uninitialized);
+    for (int i = 0; i < content.size(); ++i)
+        content[i] = char((i * 131) >> 7);
+    ASSERT_EQ(file.write(content), content.size());
+    file.flush();
+    TestHandler handler;
+    handler.filePath = QFile::encodeName(file.fileName());
+    handler.fileSize = content.size();
+    ServerThread st(&handler);
+    ASSERT_TRUE(st.listened);
+    const QByteArray request = "GET /file HTTP/1.1\r\nHost: a\r\n\r\n";
+
+    for (const bool reset : {true, false, true, false}) {
+        const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_GE(s, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(st.server.boundPort());
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        ASSERT_EQ(::send(s, request.constData(), size_t(request.size()), MSG_NOSIGNAL), request.size());
+        char some[4096];
+        ASSERT_GT(::recv(s, some, sizeof some, 0), 0);
+        if (reset) {
+            const linger hard{1, 0};
+            ::setsockopt(s, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        }
+        ::close(s);
+    }
+    ASSERT_TRUE(waitUntil([&] { return handler.endedCount() == 4; }, 10000)) << "every cut-short reply ended";
+
+    const QByteArray reply = testsupport::rawHttpExchange(st.server.boundPort(), request, 20000);
+    const int split = reply.indexOf("\r\n\r\n");
+    ASSERT_GT(split, 0);
+    EXPECT_EQ(reply.left(split), QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: image/jpeg\r\n"
+                                            "Content-Length: ")
+                                     + QByteArray::number(content.size()));
+    EXPECT_TRUE(reply.mid(split + 4) == content) << "the whole file, byte for byte";
 }

@@ -2,6 +2,7 @@
 // counter, how a broken PARAM.db is handled, and the calls that other
 // threads make (records, closing the databases).
 #include "hub/divuvarude.h"
+#include "hub/hubrig.h"
 #include "hub/hubtestbench.h"
 #include "hub/saveimage.h"
 #include "foundation/foundationglobals.h"
@@ -27,26 +28,7 @@ using hubtest::sqlite3;
 
 namespace {
 
-// A working directory and data root of its own, with the IO frame the hub
-// expects.
-class HubBench {
-public:
-    HubBench()
-    {
-        platform::DataRoot::setRoot(wd.file("root"));
-        WorkStashManager_Config config;
-        config.workspace_dir = wd.file("workspace/");
-        config.temp_dir = wd.file("tmp/");
-        WorkStashManager::getInstance(config);
-        InitData();
-        g_FrameIO = &io;
-    }
-    ~HubBench() { g_FrameIO = nullptr; }
-    QString root(const QString& devicePath) const { return platform::DataRoot::path(devicePath); }
-
-    WorkDir wd;
-    VCam_IO io;
-};
+using HubBench = hubtest::HubEnvironment;
 
 void processEventsFor(int ms, const std::function<bool()>& done)
 {
@@ -135,6 +117,35 @@ TEST(HubTest, RecordsFromOtherThreadsAreWrittenLaterOnTheHubThread)
     EXPECT_EQ(sqlite3(db, "select remarks || '|' || recordtype from RECORD;"), "from a worker|system");
     EXPECT_EQ(ZRC_WorkInformation_Manager::getInstance()->get_last_operate(), "from a worker");
     EXPECT_FALSE(log.anyContains("does not belong to the calling thread")) << "the connection stays on its thread";
+}
+
+TEST(HubTest, ARecordCarriesTheActingUserOfTheThreadThatAskedForIt)
+{
+    HubBench bench;
+    DiVuVarude hub;
+    // The last request's user in the work block belongs to nobody's entry.
+    ZRC_WorkInformation_Manager::getInstance()->update_working_info([](ZRC_WorkInfos& w) { w.user_id = "last"; });
+    std::thread alice([&] {
+        OperationRecord_Interface::ActingUserScope scope("alice");
+        hub.InsertRecord("by alice", "operate");
+    });
+    std::thread bob([&] {
+        OperationRecord_Interface::ActingUserScope scope("bob");
+        hub.InsertRecord("by bob", "operate");
+    });
+    alice.join();
+    bob.join();
+    {
+        OperationRecord_Interface::ActingUserScope scope("carol");
+        hub.InsertRecord("by carol", "operate");
+    }
+    hub.InsertRecord("by the system", "system");
+    ZRC_WorkInformation_Manager::getInstance()->update_working_info([](ZRC_WorkInfos& w) { w.user_id.clear(); });
+
+    const QString db = bench.wd.file("RECORD.db");
+    processEventsFor(3000, [&] { return sqlite3(db, "select count(*) from RECORD;") == "4"; });
+    EXPECT_EQ(sqlite3(db, "select remarks || '|' || recordpassword from RECORD order by remarks;"),
+              "by alice|alice\nby bob|bob\nby carol|carol\nby the system|未登录");
 }
 
 TEST(HubTest, AnUnreadableRecordIsMovedAsideAndTheHubIsStillBuiltWhole)

@@ -37,7 +37,7 @@ TEST(HubDurabilityTest, KilledWritersLeaveWholeFilesAndKeepEveryReportedEntry)
         ASSERT_TRUE(out.contains("READY\n")) << helper.readAllStandardError().toStdString();
         QThread::msleep(50 + random.bounded(400));
         helper.kill();
-        ASSERT_TRUE(helper.waitForFinished(5000));
+        ASSERT_TRUE(helper.waitForFinished(30000));
         out += helper.readAllStandardOutput();
         for (const QByteArray& line : out.split('\n')) {
             if (line.startsWith("R "))

@@ -16,6 +16,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <gtest/gtest.h>
@@ -104,8 +105,11 @@ public:
         copies.append(copyRegions);
     }
     void restartWork() override { ++restarts; }
+    void closeDatabases() override { databaseCalls << QStringLiteral("close"); }
+    void reopenDatabases() override { databaseCalls << QStringLiteral("reopen"); }
 
     QVector<Record> records;
+    QStringList databaseCalls;
     QVector<QJsonObject> cameraParams;
     QVector<bool> copies;
     int restarts = 0;

@@ -57,9 +57,7 @@ TEST(RecordBookTest, AnEntryHasItsTimeUserTextAndType)
     RecordBench bench;
     auto book = bench.open();
     ASSERT_TRUE(book->insert("Ejector pulse when NG in prod, don't' alarm", "operate"));
-    ZRC_WorkInformation_Manager::getInstance()->update_working_info([](ZRC_WorkInfos& w) { w.user_id = "op7"; });
-    ASSERT_TRUE(book->insert("重启", "system"));
-    ZRC_WorkInformation_Manager::getInstance()->update_working_info([](ZRC_WorkInfos& w) { w.user_id.clear(); });
+    ASSERT_TRUE(book->insert("重启", "system", "op7"));
     book->close();
 
     const QString db = bench.wd.file("RECORD.db");

@@ -176,8 +176,9 @@ TEST_P(StepVerdictTest, AStepPassesOnlyWhatItInspected)
             EXPECT_TRUE(reason.isEmpty());
         } else {
             EXPECT_TRUE(reason.contains(QString::fromUtf8(c.reason))) << reason.toStdString();
-            if (QString::fromUtf8(c.reason) != "0-50/")  // not inspected: said in the log
+            if (QString::fromUtf8(c.reason) != "0-50/") {  // not inspected: said in the log
                 EXPECT_TRUE(log.anyContains(QString::fromUtf8(c.reason))) << log.lines().join('\n').toStdString();
+            }
         }
     }
 }

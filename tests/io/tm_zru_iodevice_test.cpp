@@ -203,7 +203,7 @@ TEST(LinkEffects, HeartbeatWithOtherOutputsThanWantedSendsTheOutputsAgain)
     b.camera->mgr->update_working_info([](ZRC_WorkInfos& w) { w.output_bits = 0b100; });
     b.sniffer->settle();
     b.analyse(kModule, 10411, "<S;3;IOM-SIM;00000000;00000000>");
-    const IoModuleSimulator::Datagram frame = b.module->waitForDatagram("<C;6;", 2000);
+    const IoModuleSimulator::Datagram frame = b.module->waitForDatagram("<C;6;", 10000);
     EXPECT_EQ(frame.data, QByteArray("<C;6;CAMSELF;00100000>"));
     EXPECT_EQ(b.link->get_output_word(), 0);
 
@@ -392,8 +392,8 @@ TEST(LinkSockets, SpacesAndATrailingCarriageReturnAreTolerated)
     LinkBench b;
     SKIP_WITHOUT_NETWORK(b);
     b.module->sendRaw("< S ; 3 ; IOM-SIM ; 1000 0000 ; 0000 0000 >\r");
-    EXPECT_EQ(b.module->waitForDatagram("<C;3;", 2000).data, QByteArray("<C;3;CAMSELF>"));
-    EXPECT_TRUE(IoModuleSimulator::waitFor([&] { return b.link->get_input_word() == 1; }, 1000));
+    EXPECT_EQ(b.module->waitForDatagram("<C;3;", 10000).data, QByteArray("<C;3;CAMSELF>"));
+    EXPECT_TRUE(IoModuleSimulator::waitFor([&] { return b.link->get_input_word() == 1; }, 10000));
 }
 
 TEST(LinkSockets, AHeartbeatWithoutItsClosingBracketIsDropped)
@@ -402,7 +402,7 @@ TEST(LinkSockets, AHeartbeatWithoutItsClosingBracketIsDropped)
     SKIP_WITHOUT_NETWORK(b);
     b.module->sendRaw("<S;3;IOM-SIM;10000000;00000000");
     b.module->sendHeartbeatWords(QStringLiteral("00000000"), QStringLiteral("00000000"));  // marks the end
-    ASSERT_TRUE(b.module->waitForDatagram("<C;3;", 2000).data.size() > 0);
+    ASSERT_TRUE(b.module->waitForDatagram("<C;3;", 10000).data.size() > 0);
     EXPECT_EQ(b.module->receivedStartingWith("<C;3;").size(), 1);
     EXPECT_EQ(b.link->get_input_word(), 0);
 }
@@ -412,10 +412,10 @@ TEST(LinkSockets, TheModuleSimulatorIsAnsweredAndItsInputsReachTheFrame)
     LinkBench b;
     SKIP_WITHOUT_NETWORK(b);
     b.module->sendHeartbeat();
-    EXPECT_FALSE(b.module->waitForDatagram("<C;3;CAMSELF>", 2000).data.isEmpty());
+    EXPECT_FALSE(b.module->waitForDatagram("<C;3;CAMSELF>", 10000).data.isEmpty());
     EXPECT_TRUE(b.frame->getIsCnted());
     b.module->setInputs(0b1000);
-    EXPECT_FALSE(b.module->waitForDatagram("<C;5;CAMSELF;OK>", 2000).data.isEmpty());
+    EXPECT_FALSE(b.module->waitForDatagram("<C;5;CAMSELF;OK>", 10000).data.isEmpty());
     EXPECT_EQ(b.camera->work().input_bits, 0b1000);
 }
 

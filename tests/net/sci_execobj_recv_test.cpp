@@ -125,8 +125,9 @@ TEST(HttpReader, ImagePartsAreChecked)
         EXPECT_EQ(r.form.mat_parts.contains("K-info"), c.accepted) << c.name;
         EXPECT_FALSE(r.form.variant_parts.contains("K-info")) << c.name;
         EXPECT_FALSE(r.form.variant_parts.contains("J")) << c.name;  // bad JSON part dropped
-        if (c.accepted)
+        if (c.accepted) {
             EXPECT_EQ(r.form.mat_parts.value("K-info").channels(), int(c.ch)) << c.name;
+        }
     }
 }
 

@@ -6,9 +6,15 @@
 #include "support/logcapture.h"
 #include "tools/appsim/appsimulator.h"
 
+#include "foundation/logmanager.h"
 #include "foundation/publictools.h"
+#include "platform/system/dataroot.h"
 
+#include <QDirIterator>
+#include <QMutex>
 #include <QSemaphore>
+#include <QSet>
+#include <glog/logging.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -150,6 +156,40 @@ TEST(TcpReactor, PipelinedMessagesAreReadAtOnceAndLimitsCloseTheConnection)
     EXPECT_EQ(urls.size(), 2);
 }
 
+// Under the log settings the camera program starts with (only "level_1"
+// reaches the files), a refused message is in the INFO log file, not only on
+// a console.
+TEST(TcpReactor, ARefusedMessageReachesTheLogFiles)
+{
+    LogManager_Config lc;
+    lc.app_path = QCoreApplication::applicationFilePath();
+    lc.glog_dir = "/userdata/log/";
+    lc.log_to_stderr = false;
+    lc.stdlog_dir = "/userdata/log_stdout/";
+    LogManager::getInstance(lc);
+    LogManager::setLogInfoLevel({"level_1"});
+
+    CLSC::TcpServReactor server;
+    ASSERT_TRUE(server.reAction(QHostAddress::LocalHost, 0));
+    QTcpSocket c;
+    c.connectToHost(QHostAddress::LocalHost, server.serverPort());
+    ASSERT_TRUE(c.waitForConnected(1000));
+    const QString from = QStringLiteral("127.0.0.1 %1").arg(c.localPort());
+    c.write("POST /refused HTTP/1.1\r\nContent-Length: -4\r\n\r\n");
+    EXPECT_TRUE(waitUntil([&] { return c.state() == QAbstractSocket::UnconnectedState; }, 10000));
+
+    google::FlushLogFiles(google::GLOG_INFO);
+    QString logs;
+    QDirIterator it(platform::DataRoot::path("/userdata/log"), {"LOG_*.log"}, QDir::Files);
+    while (it.hasNext()) {
+        QFile f(it.next());
+        if (f.open(QIODevice::ReadOnly))
+            logs += QString::fromUtf8(f.readAll());
+    }
+    EXPECT_TRUE(logs.contains("[TCP_RECV] refused from " + from)) << logs.right(2000).toStdString();
+    EXPECT_TRUE(logs.contains("Content-Length negative"));
+}
+
 TEST(TcpReactor, TasksAreListedUpdatedAndPurgedByAge)
 {
     CLSC::TcpCliReactor r;
@@ -184,12 +224,152 @@ TEST(TcpReactor, ClientThatCannotConnectDoesNotStart)
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
     const quint16 port = closed.serverPort();
     closed.close();
+    // On a worker of its own and on a shared thread alike.
+    const auto shared = std::make_shared<CLSC::ReactorThread>("shared");
+    for (bool onShared : {false, true}) {
+        CLSC::TcpCliReactor r;
+        if (onShared)
+            r.useThread(shared);
+        EXPECT_FALSE(r.reAction(QHostAddress::LocalHost, port)) << onShared;
+        if (onShared) {
+            // (A worker of its own may still be winding down here.)
+            EXPECT_FALSE(r.isRunning());
+        }
+        EXPECT_EQ(r.workerThread(), nullptr) << onShared;
+        EXPECT_TRUE(r.getAliveSession().isEmpty()) << onShared;
+        CTask_FormData req, resp;
+        req.url = "/x";
+        EXPECT_FALSE(r.post_sync(req, resp, 100)) << onShared;
+    }
+}
+
+// A client reactor whose sessions a test may look at.
+struct VisibleClient : CLSC::TcpCliReactor {
+    using CLSC::TcpReactor::allSessions;
+};
+
+TEST(TcpReactor, ReactorsOnASharedThreadSendThereAndKeepTheOrderOfTheirMessages)
+{
+    AppSimulator app;
+    ASSERT_TRUE(app.start(QHostAddress::LocalHost, 0, 0));
+    const auto shared = std::make_shared<CLSC::ReactorThread>("shared");
+    const int threadsBefore = nettest::threadCount();
+    QMutex lock;  // before the reactors: their handlers use these to the end
+    QSet<QThread*> writers;
+    QSet<QThread*> responders;
+    VisibleClient a, b;
+    a.useThread(shared);
+    b.useThread(shared);
+    ASSERT_TRUE(a.reAction(QHostAddress::LocalHost, app.tcpPort()));
+    ASSERT_TRUE(b.reAction(QHostAddress::LocalHost, app.tcpPort()));
+    EXPECT_TRUE(a.isRunning());
+    EXPECT_EQ(a.workerThread(), shared->thread());
+    EXPECT_EQ(b.workerThread(), shared->thread());
+    EXPECT_LE(nettest::threadCount(), threadsBefore);  // neither started a thread
+
+    // Which thread writes: the sockets' bytes leave on the thread that
+    // writes them (bytesWritten is emitted where the socket flushes).
+    for (VisibleClient* r : {&a, &b}) {
+        const QList<QPointer<Session>> sessions = r->allSessions();
+        ASSERT_EQ(sessions.size(), 1);
+        QTcpSocket* socket = sessions.first()->tcpSocket();
+        EXPECT_EQ(socket->thread(), shared->thread());
+        QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [&] {
+            QMutexLocker l(&lock);
+            writers.insert(QThread::currentThread());
+        }, Qt::DirectConnection);
+        QObject::connect(r, &CLSC::TcpReactor::sigResponse, r, [&](const CTask_FormData&, bool) {
+            QMutexLocker l(&lock);
+            responders.insert(QThread::currentThread());
+        }, Qt::DirectConnection);
+    }
+
+    // The caller never waits for a write: messages to both, interleaved.
+    CTask_FormData f;
+    f.url = "/dide/initiative/runresult_info";
+    for (int i = 0; i < 10; ++i) {
+        for (auto* r : {static_cast<CLSC::TcpReactor*>(&a), static_cast<CLSC::TcpReactor*>(&b)}) {
+            f.uuid = QStringLiteral("%1-%2").arg(r == &a ? "A" : "B").arg(i);
+            f.json = QJsonObject{{"n", i}};
+            EXPECT_TRUE(r->post_async(f));
+        }
+    }
+    ASSERT_TRUE(waitUntil([&] { return app.pushes().size() == 20; }, 10000));
+    // Each connection carries its messages in the order they were posted.
+    QStringList fromA, fromB;
+    for (const CTask_FormData& got : app.pushes())
+        (got.uuid.startsWith("A-") ? fromA : fromB) << got.uuid;
+    QStringList wantA, wantB;
+    for (int i = 0; i < 10; ++i) {
+        wantA << QStringLiteral("A-%1").arg(i);
+        wantB << QStringLiteral("B-%1").arg(i);
+    }
+    EXPECT_EQ(fromA, wantA);
+    EXPECT_EQ(fromB, wantB);
+    ASSERT_TRUE(waitUntil([&] {
+        QMutexLocker l(&lock);
+        return !responders.isEmpty();
+    }));
+    {
+        QMutexLocker l(&lock);
+        EXPECT_EQ(writers, QSet<QThread*>{shared->thread()});
+        EXPECT_EQ(responders, QSet<QThread*>{shared->thread()});
+    }
+
+    // A stop ends the reactor's connection, not the thread: the next
+    // reactor runs on the same one.
+    a.deinitialize();
+    EXPECT_FALSE(a.isRunning());
+    EXPECT_TRUE(shared->thread()->isRunning());
+    VisibleClient c;
+    c.useThread(shared);
+    ASSERT_TRUE(c.reAction(QHostAddress::LocalHost, app.tcpPort()));
+    EXPECT_EQ(c.workerThread(), shared->thread());
+    EXPECT_LE(nettest::threadCount(), threadsBefore);
+}
+
+// A start with its first message on a shared thread: the message reaches
+// the peer, its answer is matched on that thread (the task is listed before
+// the connection opens), and a start that fails sends nothing and leaves no
+// task listed.
+TEST(TcpReactor, StartWithAMessageOnASharedThreadSendsThereOrNothing)
+{
+    AppSimulator app;
+    ASSERT_TRUE(app.start(QHostAddress::LocalHost, 0, 0));
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const quint16 closedPort = closed.serverPort();
+    closed.close();
+    const auto shared = std::make_shared<CLSC::ReactorThread>("shared");
+
+    QMutex lock;
+    QList<QPair<QThread*, bool>> answers;
     CLSC::TcpCliReactor r;
-    EXPECT_FALSE(r.reAction(QHostAddress::LocalHost, port));
-    EXPECT_TRUE(r.getAliveSession().isEmpty());
-    CTask_FormData req, resp;
-    req.url = "/x";
-    EXPECT_FALSE(r.post_sync(req, resp, 100));
+    r.useThread(shared);
+    QObject::connect(&r, &CLSC::TcpReactor::sigResponse, &r, [&](const CTask_FormData&, bool matched) {
+        QMutexLocker l(&lock);
+        answers << qMakePair(QThread::currentThread(), matched);
+    }, Qt::DirectConnection);
+    CTask_FormData f;
+    f.url = "/dide/initiative/runresult_info";
+    f.uuid = "first-message";
+    f.json = QJsonObject{{"n", 1}};
+
+    EXPECT_FALSE(r.reActionAndPost(QHostAddress::LocalHost, closedPort, f));
+    EXPECT_EQ(r.workerThread(), nullptr);
+    EXPECT_FALSE(r.isAliveTcpTask("first-message"));
+
+    ASSERT_TRUE(r.reActionAndPost(QHostAddress::LocalHost, app.tcpPort(), f));
+    EXPECT_EQ(r.workerThread(), shared->thread());
+    ASSERT_TRUE(waitUntil([&] { return app.pushes().size() == 1; }, 5000));
+    EXPECT_EQ(app.pushes().first().uuid, "first-message");
+    ASSERT_TRUE(waitUntil([&] {
+        QMutexLocker l(&lock);
+        return !answers.isEmpty();
+    }));
+    QMutexLocker l(&lock);
+    EXPECT_EQ(answers.first().first, shared->thread());
+    EXPECT_TRUE(answers.first().second) << "listed before the start, so the answer is matched";
 }
 
 }  // namespace

@@ -168,6 +168,50 @@ TEST(TmZrpPublish, DescriptorsAndThreadsStayFlatOverManyPushes)
     EXPECT_TRUE(b.gotAt(*b.app1, "N-999"));
 }
 
+TEST(TmZrpPublish, EveryPushIsMadeOnTheOneLongLivedPushThread)
+{
+    Bench b;
+    NEED_NETWORK(b);
+    QThread* pushThread = b.publisher->pushThread();
+    ASSERT_NE(pushThread, nullptr);
+    EXPECT_NE(pushThread, b.publisher->thread());
+    auto pushWorkers = [&] {
+        return onPublisher(b.publisher.get(), [&] {
+            QList<QThread*> out;
+            for (Tcp_Push2APP* p : b.publisher->findChildren<Tcp_Push2APP*>(QString(), Qt::FindDirectChildrenOnly))
+                out << (p->getReactor() ? p->getReactor()->workerThread() : nullptr);
+            return out;
+        });
+    };
+    // Pushes the application never answers stay alive side by side.
+    b.app1->setPushMode(AppSimulator::PushMode::Silent);
+    const int threads = threadCount();
+    for (int i = 0; i < 4; ++i) {
+        const QString uuid = QStringLiteral("T-%1").arg(i);
+        ASSERT_TRUE(b.detail(form(kInfo, uuid), 30)) << i;
+        ASSERT_TRUE(b.gotAt(*b.app1, uuid)) << i;
+    }
+    EXPECT_EQ(b.live(), 4);
+    // All four connections were made and written on the push thread, and
+    // none of them started a thread.
+    const QList<QThread*> workers = pushWorkers();
+    ASSERT_EQ(workers.size(), 4);
+    for (QThread* w : workers)
+        EXPECT_EQ(w, pushThread);
+    EXPECT_EQ(threadCount(), threads);
+
+    // The application dies: every push ends with its connection; the push
+    // thread stays and carries the next push.
+    b.app1->kill();
+    EXPECT_TRUE(waitUntil([&] { return b.live() == 0; }));
+    EXPECT_TRUE(pushThread->isRunning());
+    ASSERT_TRUE(b.app1->start(QHostAddress(kApp1)));
+    b.app1->setPushMode(AppSimulator::PushMode::Answer);
+    EXPECT_TRUE(b.detail(form(kInfo, "T-next")));
+    EXPECT_TRUE(b.gotAt(*b.app1, "T-next"));
+    EXPECT_EQ(b.publisher->pushThread(), pushThread);
+}
+
 // ---- subscribers ----
 
 QJsonObject registration(const QJsonValue& ip, const QJsonValue& port, const QStringList& types)

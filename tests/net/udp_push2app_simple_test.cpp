@@ -147,12 +147,24 @@ TEST(UdpHeartbeat, LinkStatesFollowAnswersOnTheMonotonicClock)
     EXPECT_EQ(states.value("10.0.0.1"), 1);
     EXPECT_EQ(states.value("10.0.0.2"), 0);  // never answered
     EXPECT_EQ(states.value("10.0.0.9"), 0);  // not registered
+    // The tick asks one registered target at a time: the same states, and
+    // an address never sent to is not listed.
+    for (const QString& a : {QString("10.0.0.1"), QString("10.0.0.2")}) {
+        int state = 7;
+        EXPECT_TRUE(s.linkState(a, true, &state)) << a.toStdString();
+        EXPECT_EQ(state, states.value(a)) << a.toStdString();
+    }
+    int unlisted = 7;
+    EXPECT_FALSE(s.linkState("10.0.0.5", true, &unlisted));
     // A step of the wall clock changes nothing; time passing does.
     setWallClockOffsetForTest(3600000);
     EXPECT_EQ(s.getIsCnted().value("10.0.0.1"), 1);
     MonotonicClock::advanceForTest(2001);
     s.sendData(QByteArray(), "10.0.0.1", 1);
     EXPECT_EQ(s.getIsCnted().value("10.0.0.1"), -1);
+    int lost = 7;
+    EXPECT_TRUE(s.linkState("10.0.0.1", true, &lost));
+    EXPECT_EQ(lost, -1);
     // A junk answer or a head alone registers nothing.
     for (const QByteArray& junk : {QByteArray("HTTP/1.1 200 OK\r\n"), QByteArray("x\r\n\r\n{bad"),
                                    answer("5"), QByteArray("\r\n\r\n{\"result\":{}}")}) {
@@ -236,10 +248,24 @@ TEST(UdpHeartbeat, ClockIsSetOnceFromAValidTimeWhileNoUnitWorks)
         } else {
             EXPECT_TRUE(cmds.isEmpty()) << c.name;
         }
-        if (c.logged)
+        if (c.logged) {
             EXPECT_TRUE(logText().contains(c.logged)) << c.name;
+        }
         // The answer registered the application in every case.
         EXPECT_EQ(camera.work().registered_apps.count("10.1.1.1"), 1u) << c.name;
+    }
+    {
+        // An application that never sends a usable time answers ten times a
+        // second: no line for each answer, only the limited warning.
+        CameraWork camera;
+        camera.workingUnit = -1;
+        Udp_Push2APP_Simple s;
+        const int before = logText().count("update system time by");
+        for (int i = 0; i < 20; ++i) {
+            MonotonicClock::advanceForTest(100);
+            s.onDataReceived(answer("{\"dotaken\":true}"), QHostAddress("10.1.1.1"), 10417);
+        }
+        EXPECT_EQ(logText().count("update system time by"), before);
     }
     LogManager::setLogInfoLevel({"default", "level_1"});
 }

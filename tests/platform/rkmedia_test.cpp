@@ -166,8 +166,9 @@ TEST(SensorScene, ShowsThePictureFolderInALoopOrTheGeneratedScene)
         const platform::SensorScene scene(64, 32);
         qunsetenv("ORVALE_SENSOR_IMAGES");
         EXPECT_EQ(scene.fromFolder(), c.fromFolder);
-        if (c.warning)
+        if (c.warning) {
             EXPECT_TRUE(log.anyContains(c.warning));
+        }
         std::vector<uint8_t> frame(size_t(scene.frameBytes()));
         if (c.fromFolder) {
             const int expected[] = {25, 222, 25};  // video-range luma of the pictures, in name order, looped

@@ -359,7 +359,7 @@ TEST(RtspMsgParse, EveryPrefixAndRandomMutationsAreSound)
                 m.insert(at, std::string(1 + rng() % 600, char('0' + rng() % 10)));
                 break;
             default:
-                m.insert(at, "Content-Length: " + std::to_string(int(rng()) - (1 << 30)) + "\r\n");
+                m.insert(at, "Content-Length: " + std::to_string(int64_t(rng()) - (int64_t(1) << 31)) + "\r\n");
                 break;
             }
         }

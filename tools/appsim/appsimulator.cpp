@@ -10,15 +10,54 @@
 #include <QNetworkDatagram>
 #include <QTimer>
 
+#include <limits>
+
 namespace {
-const char* kBufferProp = "appsim-buffer";
+const int kRateTickMs = 50;
+const QByteArray kExportStart = QByteArrayLiteral("POST /dide/context/putproject_storage ");
+
+// The application takes a project export of any size, beyond the body limit
+// of the camera's own reader: an export push whose Content-Length is above
+// that limit is cut here. Complete: the message's length in `used`, its form
+// read from the head with the body set; Incomplete: wait; Bad: not such a
+// push (the ordinary reader decides).
+HttpCut::Kind cutLargeExport(const QByteArray& buffer, int* used, CTask_FormData* form)
+{
+    if (!buffer.startsWith(kExportStart))
+        return HttpCut::Bad;
+    const int blank = buffer.left(httpread::kMaxHead + 4).indexOf("\r\n\r\n");
+    if (blank < 0)
+        return HttpCut::Bad;
+    const QByteArray head = buffer.left(blank);
+    qint64 length = -1;
+    for (const QByteArray& line : head.split('\n')) {
+        const int colon = line.indexOf(':');
+        if (colon > 0 && line.left(colon).trimmed().toLower() == "content-length")
+            length = line.mid(colon + 1).trimmed().toLongLong();
+    }
+    if (length <= httpread::kMaxBody || length > std::numeric_limits<int>::max() - blank - 4)
+        return HttpCut::Bad;
+    if (buffer.size() < blank + 4 + length)
+        return HttpCut::Incomplete;
+    QByteArray shortHead;
+    for (const QByteArray& line : head.split('\n')) {
+        if (!line.trimmed().toLower().startsWith("content-length"))
+            shortHead += line + '\n';
+    }
+    *form = readHttpMessage(shortHead + "Content-Length: 0\r\n\r\n", 0).form;
+    form->body = buffer.mid(blank + 4, int(length));
+    *used = int(blank + 4 + length);
+    return HttpCut::Complete;
 }
+}  // namespace
 
 AppSimulator::AppSimulator(QObject* parent) : QObject(parent)
 {
     registerNetMetaTypes();
     connect(&m_server, &QTcpServer::newConnection, this, &AppSimulator::onNewConnection);
     connect(&m_udp, &QUdpSocket::readyRead, this, &AppSimulator::onDatagrams);
+    m_rateTimer.setInterval(kRateTickMs);
+    connect(&m_rateTimer, &QTimer::timeout, this, &AppSimulator::onRateTick);
 }
 
 AppSimulator::~AppSimulator() { kill(); }
@@ -46,6 +85,8 @@ void AppSimulator::kill()
         }
     }
     m_sockets.clear();
+    m_buffers.clear();
+    m_rateTimer.stop();
 }
 
 quint16 AppSimulator::tcpPort() const { return m_server.serverPort(); }
@@ -57,6 +98,7 @@ void AppSimulator::setPushMode(PushMode mode, int slowMs)
     m_slowMs = slowMs;
 }
 void AppSimulator::setHeartbeatSilent(bool silent) { m_hbSilent = silent; }
+void AppSimulator::setReadRate(qint64 bytesPerSecond) { m_readRate = qMax<qint64>(0, bytesPerSecond); }
 void AppSimulator::setDoTaken(std::optional<bool> v) { m_doTaken = v; }
 void AppSimulator::setAppVersion(std::optional<QString> v) { m_version = std::move(v); }
 void AppSimulator::setAppTime(std::optional<QVariant> v) { m_appTime = std::move(v); }
@@ -93,6 +135,11 @@ int AppSimulator::openConnections() const
         n += (s && s->state() == QAbstractSocket::ConnectedState) ? 1 : 0;
     return n;
 }
+qint64 AppSimulator::bytesReceived() const
+{
+    QMutexLocker lock(&m_recordLock);
+    return m_bytes;
+}
 void AppSimulator::clearRecords()
 {
     QMutexLocker lock(&m_recordLock);
@@ -111,15 +158,63 @@ void AppSimulator::onNewConnection()
             QMutexLocker lock(&m_recordLock);
             ++m_connections;
         }
-        connect(s, &QTcpSocket::readyRead, this, [this, s] { onReadyRead(s); });
         connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+        connect(s, &QObject::destroyed, this, [this, s] { m_buffers.remove(s); });
+        if (m_readRate > 0) {
+            // A small read buffer: once it is full Qt stops reading and the
+            // kernel's window closes, so the sender waits as on a slow link.
+            const qint64 share = qMax<qint64>(4096, m_readRate * kRateTickMs / 1000);
+            s->setReadBufferSize(share);
+            // And a fixed kernel window of about two shares: left to grow, it
+            // takes megabytes (tens on loopback) the sender counts as sent.
+            s->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, QVariant(int(2 * share)));
+            // The sender may close once its last byte is out: what is still
+            // held here is taken then, not dropped with the socket.
+            connect(s, &QTcpSocket::disconnected, this, [this, s] {
+                if (s->bytesAvailable() > 0)
+                    takeBytes(s, s->readAll());
+            });
+            m_rateTimer.start();
+        } else {
+            connect(s, &QTcpSocket::readyRead, this, [this, s] { onReadyRead(s); });
+        }
     }
 }
 
-void AppSimulator::onReadyRead(QTcpSocket* s)
+void AppSimulator::onReadyRead(QTcpSocket* s) { takeBytes(s, s->readAll()); }
+
+void AppSimulator::onRateTick()
 {
-    QByteArray buffer = s->property(kBufferProp).toByteArray() + s->readAll();
+    const qint64 share = qMax<qint64>(1, m_readRate * kRateTickMs / 1000);
+    const QList<QPointer<QTcpSocket>> sockets = m_sockets;
+    for (const QPointer<QTcpSocket>& s : sockets) {
+        if (s && s->bytesAvailable() > 0)
+            takeBytes(s, s->read(share));
+    }
+}
+
+void AppSimulator::takeBytes(QTcpSocket* s, const QByteArray& bytes)
+{
+    {
+        QMutexLocker lock(&m_recordLock);
+        m_bytes += bytes.size();
+    }
+    QByteArray& buffer = m_buffers[s];
+    buffer.append(bytes);
     for (;;) {
+        CTask_FormData form;
+        int used = 0;
+        const HttpCut::Kind large = cutLargeExport(buffer, &used, &form);
+        if (large == HttpCut::Incomplete)
+            break;
+        if (large == HttpCut::Complete) {
+            const QByteArray whole = buffer.left(used);
+            buffer.remove(0, used);
+            record(s, form, whole);
+            if (m_mode == PushMode::CloseMidBody || m_mode == PushMode::HugeHead)
+                return;
+            continue;
+        }
         const HttpCut c = httpread::cut(buffer);
         if (c.kind == HttpCut::Bad) {
             if (c.fatal) {
@@ -133,22 +228,24 @@ void AppSimulator::onReadyRead(QTcpSocket* s)
             break;
         const QByteArray whole = buffer.left(c.used);
         buffer.remove(0, c.used);
-        const HttpRead r = readHttpMessage(whole, 0);
-        const qint64 recvMs = QDateTime::currentMSecsSinceEpoch();
-        CTask_FormData form = r.form;
-        form.peer_address = s->peerAddress().toString().remove(QStringLiteral("::ffff:"));
-        form.peer_port = s->peerPort();
-        {
-            QMutexLocker lock(&m_recordLock);
-            m_pushes << form;
-            m_raw << whole;
-        }
-        emit pushReceived(form);
-        answer(s, form, recvMs);
+        record(s, readHttpMessage(whole, 0).form, whole);
         if (m_mode == PushMode::CloseMidBody || m_mode == PushMode::HugeHead)
             return;
     }
-    s->setProperty(kBufferProp, buffer);
+}
+
+void AppSimulator::record(QTcpSocket* s, CTask_FormData form, const QByteArray& whole)
+{
+    const qint64 recvMs = QDateTime::currentMSecsSinceEpoch();
+    form.peer_address = s->peerAddress().toString().remove(QStringLiteral("::ffff:"));
+    form.peer_port = s->peerPort();
+    {
+        QMutexLocker lock(&m_recordLock);
+        m_pushes << form;
+        m_raw << whole;
+    }
+    emit pushReceived(form);
+    answer(s, form, recvMs);
 }
 
 void AppSimulator::answer(QTcpSocket* s, const CTask_FormData& form, qint64 recvMs)

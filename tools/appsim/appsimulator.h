@@ -4,7 +4,10 @@
 // each with the envelope {"code","msg","result":{"recv_time","analysis_time"}}
 // under the push's own uuid; answers the camera's UDP heartbeat (10417 by
 // default) with {"result":{"dotaken","app_version","app_time"}}, any of which
-// may be left out; and can be silent, slow or send junk. It records the raw
+// may be left out; and can be silent, slow or send junk, or take the bytes
+// of a push at a limited rate (a slow link: TCP holds the sender back while
+// the simulator's small read buffer is full). Like the application, it takes
+// a project export of any size. It records the raw
 // bytes it receives over plain Qt sockets and the messages they decode to.
 // As a subscriber it takes the camera's HTTP posts the same way.
 //
@@ -13,6 +16,7 @@
 #include "net/ctask_formdata.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QMutex>
@@ -20,6 +24,7 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUdpSocket>
 #include <QVariant>
 
@@ -58,6 +63,9 @@ public:
     // ---- script ----
     void setPushMode(PushMode mode, int slowMs = 0);
     void setHeartbeatSilent(bool silent);
+    // Reads pushes at no more than `bytesPerSecond` (0: as fast as they come).
+    // Set before the connection is made.
+    void setReadRate(qint64 bytesPerSecond);
     // Answer fields; std::nullopt leaves a key out.
     void setDoTaken(std::optional<bool> v);
     void setAppVersion(std::optional<QString> v);
@@ -71,6 +79,8 @@ public:
     QList<Heartbeat> heartbeats() const;
     int connectionsSeen() const;
     int openConnections() const;
+    // Bytes taken so far over every push connection.
+    qint64 bytesReceived() const;
     void clearRecords();
 
 signals:
@@ -80,12 +90,18 @@ signals:
 private:
     void onNewConnection();
     void onReadyRead(QTcpSocket* s);
+    void takeBytes(QTcpSocket* s, const QByteArray& bytes);
+    void record(QTcpSocket* s, CTask_FormData form, const QByteArray& whole);
+    void onRateTick();
     void answer(QTcpSocket* s, const CTask_FormData& form, qint64 recvMs);
     void onDatagrams();
 
     QTcpServer m_server;
     QUdpSocket m_udp;
     QList<QPointer<QTcpSocket>> m_sockets;
+    QHash<QTcpSocket*, QByteArray> m_buffers;  // bytes of messages not complete yet
+    qint64 m_readRate = 0;
+    QTimer m_rateTimer;
     PushMode m_mode = PushMode::Answer;
     int m_slowMs = 0;
     bool m_hbSilent = false;
@@ -98,4 +114,5 @@ private:
     QList<QByteArray> m_raw;
     QList<Heartbeat> m_heartbeats;
     int m_connections = 0;
+    qint64 m_bytes = 0;
 };

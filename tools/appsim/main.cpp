@@ -5,6 +5,7 @@
 //   appsim [--address 127.0.0.2] [--tcp-port 10416] [--udp-port 10417]
 //          [--take] [--app-version V1.6.7.94] [--app-time <epoch s>]
 //          [--silent-heartbeat] [--push-mode answer|slow|silent|hugehead|wronguuid|closemidbody]
+//          [--read-rate <bytes per second>]
 #include "tools/appsim/appsimulator.h"
 
 #include <QCommandLineParser>
@@ -25,6 +26,7 @@ int main(int argc, char** argv)
     p.addOption({"app-time", "Epoch seconds to announce.", "seconds"});
     p.addOption({"silent-heartbeat", "Do not answer heartbeats."});
     p.addOption({"push-mode", "How pushes are answered.", "mode", "answer"});
+    p.addOption({"read-rate", "Take pushes at no more than this many bytes a second (0: no limit).", "bytes", "0"});
     p.process(app);
 
     AppSimulator sim;
@@ -33,6 +35,7 @@ int main(int argc, char** argv)
     if (p.isSet("app-time"))
         sim.setAppTime(QVariant(p.value("app-time").toDouble()));
     sim.setHeartbeatSilent(p.isSet("silent-heartbeat"));
+    sim.setReadRate(p.value("read-rate").toLongLong());
     const QString mode = p.value("push-mode");
     const QMap<QString, AppSimulator::PushMode> modes = {
         {"answer", AppSimulator::PushMode::Answer},       {"slow", AppSimulator::PushMode::Slow},

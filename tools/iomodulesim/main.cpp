@@ -17,6 +17,8 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 
+#include <functional>
+
 #include <unistd.h>
 
 namespace {
@@ -96,14 +98,28 @@ int main(int argc, char** argv)
         out << "<- " << d.from.toString() << ":" << d.fromPort << " " << QString::fromUtf8(d.data) << Qt::endl;
     });
 
-    QTextStream in(stdin);
+    // Standard input is read as raw bytes and cut into lines here: a
+    // buffered reader would take several piped lines at once and leave all
+    // but the first waiting for a notification that never comes.
+    QByteArray pending;
     QSocketNotifier notifier(STDIN_FILENO, QSocketNotifier::Read);
+    std::function<void(const QString&)> command;
     QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-        QString line;
-        if (!in.readLineInto(&line)) {
+        char chunk[4096];
+        const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n <= 0) {
+            notifier.setEnabled(false);
             app.quit();  // end of input
             return;
         }
+        pending.append(chunk, int(n));
+        for (int end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
+            const QString line = QString::fromUtf8(pending.left(end));
+            pending.remove(0, end + 1);
+            command(line);
+        }
+    });
+    command = [&](const QString& line) {
         const QStringList words = line.trimmed().split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (words.isEmpty())
             return;
@@ -137,7 +153,7 @@ int main(int argc, char** argv)
         } else {
             out << "commands: in W | rise N | fall N | hb on|off | repair | raw TEXT | status | quit" << Qt::endl;
         }
-    });
+    };
 
     return app.exec();
 }

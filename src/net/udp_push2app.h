@@ -1,0 +1,34 @@
+#pragma once
+// A heartbeat client on the HTTP-over-UDP reactor, carried but never started:
+// the same heartbeat datagram as Udp_Push2APP_Simple, its answers taken from
+// reassembled responses under the same rules (registration, taking the
+// camera, the clock once), and a lifetime after which it deletes itself.
+//
+// Threads: as CLSC::UdpReactor; the answer slots run on the pool thread;
+// getIsCnted may be called from any thread.
+#include "net/udpreactor.h"
+
+#include <QMap>
+#include <QMutex>
+#include <QTimer>
+
+class Udp_Push2APP : public CLSC::UdpReactor {
+    Q_OBJECT
+public:
+    // `lifetime_s` -1: lives until deleted.
+    explicit Udp_Push2APP(int lifetime_s);
+    ~Udp_Push2APP() override;
+
+    bool sendMsg(const QByteArray& body, QString host, int port, bool reconnect = false) override;
+    QMap<QString, int> getIsCnted() const;
+
+public slots:
+    void slot_udp_recv_req(const CTask_FormData& form);
+    void slot_udp_recv_rsp(const CTask_FormData& form);
+
+private:
+    QTimer life_timer;
+    mutable QMutex time_lock;
+    QMap<QString, double> sent_times;   // monotonic ms
+    QMap<QString, double> reply_times;  // monotonic ms
+};

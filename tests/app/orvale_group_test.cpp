@@ -1,0 +1,262 @@
+// Three real cameras guarding one mould: a main camera and two sub cameras,
+// each the whole program with its monitor daemon on a host of its own of
+// the private test LAN, the IO module simulator on the LAN's bridge
+// (tests/support/orvalegroup.h). An input-0 edge makes the main camera ask
+// both subs; the machine may close only when every camera looked at a
+// fresh frame and passed. A sub that sees a defect, or that is gone, holds
+// the machine, with the reason in the main camera's files.
+//
+// Needs root (network namespaces); skips otherwise.
+#include "support/orvalegroup.h"
+
+#include <QJsonDocument>
+#include <QNetworkDatagram>
+#include <QUdpSocket>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using orvalegroup::Camera;
+using orvalegroup::OrvaleGroup;
+using orvalegroup::spinUntil;
+
+// How many rows of the work-event reports in the camera's log files say
+// that `camera` ("main", "sub_0", "sub_1") answered `result` ("ok", "ng").
+int reportRows(const Camera& c, const QString& camera, const QString& result)
+{
+    const QByteArray row =
+        ("] * " + camera.leftJustified(15, QLatin1Char(' ')) + " " + result.leftJustified(15, QLatin1Char(' ')))
+            .toUtf8();
+    return int(c.logText().count(row));
+}
+
+// The report rows of every camera of the group that answered `result`.
+QList<int> groupRows(const Camera& c, const QString& result)
+{
+    return {reportRows(c, "main", result), reportRows(c, "sub_0", result), reportRows(c, "sub_1", result)};
+}
+
+// Waits (the log is written in batches) until every count of `rows` has
+// grown by `by` over `before`.
+bool rowsGrow(const Camera& c, const QString& result, const QList<int>& before, int by)
+{
+    return spinUntil(
+        [&] {
+            const QList<int> now = groupRows(c, result);
+            for (int i = 0; i < now.size(); ++i)
+                if (now[i] - before[i] < by)
+                    return false;
+            return true;
+        },
+        60000);
+}
+
+#define GROUP_OR_SKIP(group)   \
+    if (!(group).ok())         \
+    GTEST_SKIP() << "no camera group here: " << (group).why().toStdString()
+
+std::string tail(const Camera& c)
+{
+    return c.id.toStdString() + "'s log:\n" + QString::fromUtf8(c.logText().right(6000)).toStdString();
+}
+
+// Starts the group and brings it up.
+void bringUp(OrvaleGroup& group)
+{
+    const QString why = group.start();
+    ASSERT_TRUE(why.isEmpty()) << why.toStdString();
+    const QString up = group.bringUp();
+    ASSERT_TRUE(up.isEmpty()) << up.toStdString() << "\n" << tail(group.main());
+}
+
+// Opens the mould (input 0 rises with the door closed) and waits for the
+// module to be sent `last`; the words it was sent since, and who sent them.
+QStringList openTheMould(OrvaleGroup& group, const QString& last, QSet<QString>* senders)
+{
+    group.io->clearReceived();
+    group.io->setInputs(0b11);
+    group.waitForLastWord(last);
+    return group.outputWords(senders);
+}
+
+// The liveness record a camera's daemon answers with, when it answers 0.
+QJsonObject livenessRecord(const Camera& c)
+{
+    const QJsonObject s = c.daemonState();
+    return s.value("code").toInt(-99) == 0 ? s.value("result").toObject() : QJsonObject();
+}
+
+// The UDP ports bound in the camera's network namespace.
+QSet<int> udpPorts(const Camera& c)
+{
+    QSet<int> ports;
+    QFile f(QStringLiteral("/proc/%1/net/udp").arg(c.orvalePid()));
+    if (!f.open(QIODevice::ReadOnly))
+        return ports;
+    for (const QByteArray& line : f.readAll().split('\n').mid(1)) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 1)
+            ports.insert(fields.at(1).mid(fields.at(1).indexOf(':') + 1).toInt(nullptr, 16));
+    }
+    return ports;
+}
+
+TEST(OrvaleGroup, EveryCameraLooksAndALostSubHoldsTheMachineUntilItIsBack)
+{
+    OrvaleGroup group(2);
+    GROUP_OR_SKIP(group);
+    ASSERT_NO_FATAL_FAILURE(bringUp(group));
+    Camera& main = group.main();
+
+    // One edge: the main camera's event holds every camera's unit, and the
+    // module gets exactly what a lone camera sends it, from the main only.
+    const QList<int> okBefore = groupRows(main, "ok");
+    QSet<QString> senders;
+    const QStringList words = openTheMould(group, "00000000", &senders);
+    EXPECT_EQ(words, (QStringList{"11000000", "10000000", "00000000"})) << tail(main);
+    EXPECT_EQ(senders, QSet<QString>{main.address()});
+    group.io->setInputs(0b10);
+    // The product and the mould unit, each with all three cameras' units.
+    EXPECT_TRUE(rowsGrow(main, "ok", okBefore, 2)) << tail(main);
+
+    // Every daemon answers its own camera's record; the main camera's says
+    // every sub is connected. Nothing listens on 3956 or 10400.
+    for (int i = 0; i < group.size(); ++i) {
+        Camera& c = group.camera(i);
+        EXPECT_TRUE(spinUntil([&] { return livenessRecord(c).value("main_alive").toInt() == 1; }, 60000))
+            << c.id.toStdString() << ": " << QJsonDocument(c.daemonState()).toJson().toStdString();
+        const QSet<int> ports = udpPorts(c);
+        EXPECT_FALSE(ports.isEmpty()) << c.id.toStdString();
+        EXPECT_FALSE(ports.contains(3956)) << c.id.toStdString();
+        EXPECT_FALSE(ports.contains(10400)) << c.id.toStdString();
+    }
+    EXPECT_EQ(livenessRecord(main).value("cams_cnted").toInt(-1), 1);
+    EXPECT_EQ(main.recorded(QStringLiteral("多相机连接出现中断")), 0);
+
+    // The camera search the main camera broadcasts when a sub is lost, and
+    // the discovery answers of the daemons, both heard on the bridge.
+    QUdpSocket search;
+    ASSERT_TRUE(search.bind(QHostAddress::AnyIPv4, 10412, QUdpSocket::ShareAddress));
+    QUdpSocket discovery;
+    ASSERT_TRUE(discovery.bind(QHostAddress(PrivateLan::bridgeAddress()), 10410));
+    auto heard = [](QUdpSocket& s, QList<QNetworkDatagram>* into) {
+        while (s.hasPendingDatagrams())
+            into->append(s.receiveDatagram());
+    };
+
+    // Sub 1 dies at once.
+    const qint64 subPid = group.camera(1).orvalePid();
+    ASSERT_GT(subPid, 0);
+    group.killProgram(1);
+    EXPECT_TRUE(spinUntil(
+        [&] {
+            const QJsonObject s = main.runState();
+            return s.value("state").toInt() == -1 && s.value("state_describe").toString() == "单元组异常-丢失子相机";
+        },
+        20000))
+        << QJsonDocument(main.runState()).toJson().toStdString();
+    QList<QNetworkDatagram> searches;
+    EXPECT_TRUE(spinUntil(
+        [&] {
+            heard(search, &searches);
+            for (const QNetworkDatagram& d : searches)
+                if (d.data() == "<A;21;Camera>" && d.senderAddress().toIPv4Address() ==
+                                                       QHostAddress(main.address()).toIPv4Address())
+                    return true;
+            return false;
+        },
+        20000));
+    EXPECT_TRUE(spinUntil([&] { return main.recorded(QStringLiteral("多相机连接出现中断")) == 1; }, 20000));
+
+    // An edge while it is gone: no OK, the outputs stay cut, and the
+    // main camera's log says why.
+    group.io->clearReceived();
+    group.io->setInputs(0b11);
+    spinUntil([] { return false; }, 8000);
+    const QStringList whileLost = group.outputWords();
+    EXPECT_FALSE(whileLost.contains("10000000")) << whileLost.join(' ').toStdString();
+    for (const QString& w : whileLost)
+        EXPECT_EQ(w, "00000000") << whileLost.join(' ').toStdString();
+    EXPECT_TRUE(spinUntil([&] { return main.logText().contains("多相机连接出现中断 - every output cut"); }, 40000))
+        << tail(main);
+    group.io->setInputs(0b10);
+
+    // Its daemon finds it crashed once the record is 40 s old, and still
+    // answers discovery; the main camera's next record says a sub is lost.
+    Camera& sub1 = group.camera(1);
+    EXPECT_TRUE(spinUntil(
+        [&] {
+            const QJsonObject s = sub1.daemonState();
+            return s.value("code").toInt() == -3 && s.value("msg").toString() == "相机程序崩溃";
+        },
+        60000))
+        << QJsonDocument(sub1.daemonState()).toJson().toStdString();
+    EXPECT_TRUE(spinUntil([&] { return livenessRecord(main).value("cams_cnted").toInt(-1) == 0; }, 45000))
+        << QJsonDocument(main.daemonState()).toJson().toStdString();
+    discovery.writeDatagram("<A;21;APP>", QHostAddress(sub1.address()), 10419);
+    QList<QNetworkDatagram> answers;
+    EXPECT_TRUE(spinUntil(
+        [&] {
+            heard(discovery, &answers);
+            return !answers.isEmpty();
+        },
+        10000));
+    if (!answers.isEmpty()) {
+        EXPECT_TRUE(answers.first().data().startsWith("<CD;21;GSUB01;")) << answers.first().data().toStdString();
+    }
+    EXPECT_EQ(main.recorded(QStringLiteral("多相机连接出现中断")), 1) << "recorded once";
+
+    // Sub 1 comes back: the group pairs again and the next edge holds
+    // every camera's unit again.
+    ASSERT_TRUE(group.startProgram(1).isEmpty());
+    EXPECT_TRUE(spinUntil([&] { return main.recorded(QStringLiteral("初始化成功!")) == 2; }, 90000)) << tail(main);
+    ASSERT_TRUE(spinUntil([&] { return sub1.runState().value("fps").toInt() >= 1; }, 90000));
+    spinUntil([] { return false; }, 1500);
+    const QList<int> okAgain = groupRows(main, "ok");
+    const QStringList again = openTheMould(group, "00000000", nullptr);
+    EXPECT_EQ(again, (QStringList{"11000000", "10000000", "00000000"})) << tail(main);
+    group.io->setInputs(0b10);
+    EXPECT_TRUE(rowsGrow(main, "ok", okAgain, 2)) << tail(main);
+    EXPECT_TRUE(spinUntil([&] { return livenessRecord(main).value("cams_cnted").toInt(-1) == 1; }, 45000))
+        << QJsonDocument(main.daemonState()).toJson().toStdString();
+    EXPECT_TRUE(spinUntil([&] { return livenessRecord(sub1).value("main_alive").toInt() == 1; }, 45000))
+        << QJsonDocument(sub1.daemonState()).toJson().toStdString();
+}
+
+TEST(OrvaleGroup, ADefectSeenBySubTwoStopsTheMachine)
+{
+    OrvaleGroup group(2, {2});
+    GROUP_OR_SKIP(group);
+    ASSERT_NO_FATAL_FAILURE(bringUp(group));
+    Camera& main = group.main();
+
+    QSet<QString> senders;
+    const QStringList words = openTheMould(group, "11100000", &senders);
+    EXPECT_EQ(words, (QStringList{"11000000", "11100000"})) << tail(main);
+    EXPECT_EQ(senders, QSet<QString>{main.address()});
+    // The flow is stopped (run state 2) on the product unit's NG.
+    const QJsonObject state = main.runState();
+    EXPECT_TRUE(state.value("sys_stop").toBool()) << QJsonDocument(state).toJson().toStdString();
+    EXPECT_EQ(state.value("state").toInt(), 3) << QJsonDocument(state).toJson().toStdString();
+    // The reason in the main camera's log files: sub 2's unit came back NG,
+    // every other one OK.
+    EXPECT_TRUE(spinUntil([&] { return reportRows(main, "sub_1", "ng") == 1; }, 60000)) << tail(main);
+    EXPECT_EQ(groupRows(main, "ok"), (QList<int>{1, 1, 0})) << tail(main);
+    EXPECT_EQ(groupRows(main, "ng"), (QList<int>{0, 0, 1})) << tail(main);
+
+    // The operator ends the alarm (the door opens and closes): the NG
+    // picture is filed where it was taken, on sub 2 only.
+    group.io->setInputs(0b01);
+    ASSERT_TRUE(group.waitForLastWord("11000000")) << group.outputWords().join(' ').toStdString();
+    group.io->setInputs(0b11);
+    Camera& sub2 = group.camera(2);
+    EXPECT_TRUE(spinUntil([&] { return !sub2.alarmImages().isEmpty(); }, 30000)) << tail(sub2);
+    spinUntil([] { return false; }, 2000);
+    EXPECT_TRUE(main.alarmImages().isEmpty()) << main.alarmImages().join(' ').toStdString();
+    EXPECT_TRUE(group.camera(1).alarmImages().isEmpty()) << group.camera(1).alarmImages().join(' ').toStdString();
+    for (const QString& f : sub2.alarmImages())
+        EXPECT_TRUE(f.contains("/NG/")) << f.toStdString();
+}
+
+}  // namespace
