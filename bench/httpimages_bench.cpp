@@ -29,14 +29,25 @@
 //   httpimages_bench [requests per client and phase] [rounds]
 #include "support/programfixture.h"
 
+#include "flow/flowworkevent.h"
+#include "foundation/zrc_workinformation_manager.h"
+#include "hub/divuvarude.h"
+#include "hub/wizardpara.h"
+#include "inspection/camera.h"
 #include "inspection/cameraimage.h"
+#include "inspection/cammersingleton.h"
+#include "platform/media/capturebuffer.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QMutexLocker>
+#include <QTimer>
 
 #include <microhttpd.h>
 #include <opencv2/imgcodecs.hpp>
@@ -50,7 +61,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -149,8 +163,7 @@ struct BareServer {
     std::deque<BareRequest*> queue;
     bool stop = false;
     std::vector<std::thread> workers;
-    std::string jpegPath;
-    std::string curngPath;
+    std::map<std::string, std::string> files;  // route -> the file it answers with
     bool oneAtATime = false;  // refuse a route still running, as ours does
     std::mutex routesMutex;
     std::vector<std::string> runningRoutes;
@@ -232,8 +245,7 @@ struct BareServer {
                         req = queue.front();
                         queue.pop_front();
                     }
-                    const std::string& path = req->url == "/jpeg" ? jpegPath : curngPath;
-                    req->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+                    req->fd = ::open(files[req->url].c_str(), O_RDONLY | O_CLOEXEC);
                     struct stat st {};
                     ::fstat(req->fd, &st);
                     req->size = size_t(st.st_size);
@@ -297,6 +309,49 @@ void print(const char* what, int clients, const Figures& ours, const Figures& ba
                 ours.mbPerSecond / bareOne.mbPerSecond);
 }
 
+// The detection step of the hub on the main thread, every 50 ms, `count`
+// times: how long each step took and how late it started (the main thread
+// busy with other work). Runs the event loop meanwhile.
+struct StepFigures {
+    double cpuMs = 0;  // main-thread CPU time of all the steps
+    double p50Ms = 0;
+    double p99Ms = 0;
+    double lateP99Ms = 0;
+};
+
+StepFigures detectionSteps(DiVuVarude& hub, int count, const std::function<bool()>& more = {})
+{
+    std::vector<double> took, late;
+    double cpu = 0;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 due = 0;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        late.push_back(std::max<double>(0, double(clock.nsecsElapsed() - due) / 1e6));
+        QElapsedTimer t;
+        t.start();
+        const double cpu0 = threadCpuMs();
+        SCollect_Unit unit;
+        hub.RunAlgorithm_New(1, unit);
+        cpu += threadCpuMs() - cpu0;
+        took.push_back(double(t.nsecsElapsed()) / 1e6);
+        due = clock.nsecsElapsed() + 50 * 1000000LL;
+        if (int(took.size()) >= count && (!more || !more()))
+            loop.quit();
+    });
+    due = clock.nsecsElapsed() + 50 * 1000000LL;
+    timer.start(50);
+    loop.exec();
+    auto pct = [](std::vector<double> v, double q) {
+        std::sort(v.begin(), v.end());
+        return v[std::min(v.size() - 1, size_t(double(v.size()) * q))];
+    };
+    return {cpu, pct(took, 0.5), pct(took, 0.99), pct(late, 0.99)};
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -304,6 +359,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const int perClientArg = argc > 1 ? std::max(1, atoi(argv[1])) : 0;
     const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
+    const int folderFiles = argc > 3 ? std::max(0, atoi(argv[3])) : 200;
 
     testsupport::ProgramFixture f;
     const QString dir = QFileInfo(CameraImage::templatePath(0, "template00.bmp")).path();
@@ -316,43 +372,79 @@ int main(int argc, char** argv)
             return 1;
         j.write(reinterpret_cast<const char*>(jpeg.data()), qint64(jpeg.size()));
     }
-    // Ours' get_curng_info answer, captured once: the bare server sends
-    // these bytes.
-    const QByteArray curngBody = f.request("/dide/context/get_curng_info").raw.body;
-    const QString curngPath = dir + "/../curng.bin";
-    {
-        QFile c(curngPath);
-        if (!c.open(QIODevice::WriteOnly))
-            return 1;
-        c.write(curngBody);
-    }
 
     BareServer bare;
-    bare.jpegPath = jpegPath.toStdString();
-    bare.curngPath = QFileInfo(curngPath).absoluteFilePath().toStdString();
-    const quint16 barePort = bare.start();
     BareServer bareOne;
-    bareOne.jpegPath = bare.jpegPath;
-    bareOne.curngPath = bare.curngPath;
     bareOne.oneAtATime = true;
+    bare.files["/jpeg"] = QFileInfo(jpegPath).absoluteFilePath().toStdString();
+
+    // The current step's mask: the regions' area set, their scope known.
+    Camera& camera = *f.hub->camera();
+    const cv::Rect scope(240, 160, 1400, 760);
+    camera.cameraSingleton()->getIgnoreMask(0)(scope).setTo(255);
+    camera.cameraSingleton()->setResultMask(camera.cameraSingleton()->getIgnoreMask(0), scope);
+    auto registerApp = [](const QString& version) {
+        ZRC_WorkInformation_Manager::getInstance()->update_working_info([&](ZRC_WorkInfos& w) {
+            w.taken_app_ip = "10.1.1.9";
+            w.registered_apps.clear();
+            if (!version.isEmpty())
+                w.registered_apps["10.1.1.9"].version = version;
+        });
+    };
+    // get_curng_info in each frame kind and mask form: ours' answer captured
+    // once per kind, which the bare server sends.
+    struct CurNgKind {
+        const char* name;
+        bool colour;
+        const char* version;
+    };
+    const std::vector<CurNgKind> kinds = {
+        {"curng grey whole", false, ""},
+        {"curng grey packed", false, "V1.6.7.94"},
+        {"curng colour whole", true, ""},
+        {"curng colour packed", true, "V1.6.7.94"},
+    };
+    std::map<std::string, int> sizes;
+    for (const CurNgKind& k : kinds) {
+        camera.cameraImage()->initImage(k.colour);
+        registerApp(k.version);
+        const QByteArray body = f.request("/dide/context/get_curng_info").raw.body;
+        const QString path = QFileInfo(dir + "/../" + QString::fromLatin1(k.name).replace(' ', '_') + ".bin")
+                                 .absoluteFilePath();
+        QFile c(path);
+        if (!c.open(QIODevice::WriteOnly) || c.write(body) != body.size())
+            return 1;
+        bare.files[std::string("/") + k.name] = path.toStdString();
+        sizes[k.name] = int(body.size());
+    }
+    bareOne.files = bare.files;
+    const quint16 barePort = bare.start();
     const quint16 bareOnePort = bareOne.start();
     const quint16 ours = f.port();
 
     struct Case {
-        const char* name;
+        std::string name;
         QByteArray oursRequest;
         QByteArray bareRequest;
         int bytes;
         int perClientBase;
+        bool colour;
+        const char* version;
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {"getpicture", post("/dide/context/getpicture", R"({"pic_type":"template","pic_detect":0,"pic_name":"live.jpg"})"),
-         post("/jpeg", "{}"), int(jpeg.size()), 200},
-        {"get_curng_info", post("/dide/context/get_curng_info", "{}"), post("/curng", "{}"), int(curngBody.size()), 60},
+         post("/jpeg", "{}"), int(jpeg.size()), 200, false, ""},
     };
-    std::printf("1920x1080 grey frame; JPEG %d bytes; get_curng_info (whole mask) %d bytes; %d hardware threads\n",
-                int(jpeg.size()), int(curngBody.size()), int(std::thread::hardware_concurrency()));
+    for (const CurNgKind& k : kinds)
+        cases.push_back({k.name, post("/dide/context/get_curng_info", "{}"), post(QByteArray("/") + k.name, "{}"),
+                         sizes[k.name], 60, k.colour, k.version});
+    std::printf("1920x1080 frame; JPEG %d bytes; get_curng_info grey whole %d, grey packed %d, colour whole %d, "
+                "colour packed %d bytes; %d hardware threads\n",
+                int(jpeg.size()), sizes["curng grey whole"], sizes["curng grey packed"], sizes["curng colour whole"],
+                sizes["curng colour packed"], int(std::thread::hardware_concurrency()));
     for (const Case& c : cases) {
+        camera.cameraImage()->initImage(c.colour);
+        registerApp(c.version);
         for (int clients : {1, 4, 20}) {
             const int perClient = perClientArg > 0 ? perClientArg : std::max(3, c.perClientBase / clients);
             load(ours, c.oursRequest, c.bytes, clients, 2);  // warm-up
@@ -364,8 +456,68 @@ int main(int argc, char** argv)
                 b1.push_back(load(bareOnePort, c.bareRequest, c.bytes, clients, perClient));
                 o.push_back(load(ours, c.oursRequest, c.bytes, clients, perClient));
             }
-            print(c.name, clients, median(o), median(b), median(b1));
+            print(c.name.c_str(), clients, median(o), median(b), median(b1));
         }
     }
+
+    // The detection step while 20 clients ask for images and picture lists.
+    // Full alarm folders: `folderFiles` pictures in each OK and NG folder of
+    // every step, the limits set to match.
+    camera.cameraImage()->initImage(false);
+    registerApp("");
+    WizardPara& params = *f.hub->params();
+    params.h_ngres_count = params.h_okres_count = folderFiles;
+    gPicNumNG.store(folderFiles);
+    gPicNumOK.store(folderFiles);
+    const QByteArray smallJpeg(12 * 1024, 'j');
+    for (int step = 0; step < testsupport::ProgramFixture::kSteps; ++step) {
+        for (bool ok : {false, true}) {
+            const QDir folder = f.hub->alarmDirectory(step, ok);
+            for (int i = 0; i < folderFiles; ++i) {
+                QFile p(folder.filePath(QStringLiteral("20261211%1_%2.jpg").arg(i, 6, 10, QLatin1Char('0')).arg(step)));
+                if (p.open(QIODevice::WriteOnly))
+                    p.write(smallJpeg);
+            }
+        }
+    }
+    {
+        const cv::Mat shown = f.part.clone();
+        std::vector<uint8_t> nv12(size_t(shown.total() * 3 / 2), 128);
+        std::memcpy(nv12.data(), shown.data, shown.total());
+        QMutexLocker lock(pMutex);
+        std::memcpy(gImageThread, nv12.data(), std::min(nv12.size(), size_t(platform::captureBufferSize())));
+    }
+    const int steps = 200;
+    detectionSteps(*f.hub, 10);  // warm-up
+    const StepFigures idle = detectionSteps(*f.hub, steps);
+    const QByteArray listRequest = post("/dide/context/getsyspic", "{}");
+    const std::vector<QByteArray> mix = {cases[0].oursRequest, cases[1].oursRequest, listRequest};
+    std::atomic<bool> stop{false};
+    std::atomic<int> answers{0};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 20; ++c) {
+        clients.emplace_back([&, c] {
+            for (int i = c; !stop; ++i) {
+                testsupport::rawHttpExchange(ours, mix[size_t(i) % mix.size()], 60000);
+                ++answers;
+            }
+        });
+    }
+    const double cpuBefore = threadCpuMs();
+    const StepFigures busy = detectionSteps(*f.hub, steps);
+    const double mainCpu = threadCpuMs() - cpuBefore;
+    stop = true;
+    for (auto& t : clients)
+        t.join();
+    const QJsonObject lists = f.hub->getPicFileList();
+    std::printf("detection step (8 pictures folders of %d files; getsyspic lists %d names per folder)\n"
+                "  idle              p50 %6.2f ms p99 %6.2f ms  started late p99 %6.2f ms\n"
+                "  20 clients        p50 %6.2f ms p99 %6.2f ms  started late p99 %6.2f ms  | p99 ratio %.2f"
+                "  | %d answers, main thread %.3f ms per answer beside the steps\n",
+                folderFiles,
+                int(lists.value("ngresimg_group").toArray().at(0).toString().split(';', Qt::SkipEmptyParts).size()),
+                idle.p50Ms, idle.p99Ms, idle.lateP99Ms, busy.p50Ms, busy.p99Ms, busy.lateP99Ms,
+                busy.p99Ms / idle.p99Ms, answers.load(),
+                (mainCpu - busy.cpuMs) / std::max(1, answers.load()));
     return 0;
 }

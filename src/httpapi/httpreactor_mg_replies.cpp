@@ -12,7 +12,9 @@
 #include <QJsonObject>
 
 #include <fcntl.h>
-#include <limits>
+#include <memory>
+#include <utility>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -165,23 +167,28 @@ httpserver::Reply HttpReactor_MG::Reply_Integrality_MultiPart(const CTask_FormDa
     QMap<QString, QString> map =
         headerMap(QStringLiteral("multipart/form-data;boundary=") + QString::fromLatin1(multipartBoundary()), r);
 
-    QByteArray body;
-    // One block for the whole body: the pixels dominate, the part heads and
-    // JSON fields take the rest.
-    qint64 expected = 1024;
-    for (auto it = r.data.multipart_fields.cbegin(); it != r.data.multipart_fields.cend(); ++it)
-        expected += 256 + (it.value().userType() == QMetaType::QByteArray ? it.value().toByteArray().size() : 1024);
-    for (auto it = r.data.multipart_images.cbegin(); it != r.data.multipart_images.cend(); ++it)
-        expected += 1024 + qint64(it.value().total() * it.value().elemSize());
-    if (expected < std::numeric_limits<int>::max())
-        body.reserve(int(expected));
+    // The part heads and JSON fields are written as text; each image's pixels
+    // go out from the image itself, which the reply keeps until it is sent,
+    // so no copy of the whole body is ever assembled.
+    struct Held {
+        std::vector<QByteArray> texts;
+        std::vector<cv::Mat> images;
+    };
+    auto held = std::make_shared<Held>();
+    std::vector<std::pair<bool, size_t>> order;  // (is an image, index into texts or images)
+    QByteArray text;
+    auto endText = [&] {
+        order.push_back({false, held->texts.size()});
+        held->texts.push_back(std::move(text));
+        text = QByteArray();
+    };
     for (auto it = r.data.multipart_fields.cbegin(); it != r.data.multipart_fields.cend(); ++it) {
         const QVariant& v = it.value();
         if (v.userType() == QMetaType::QJsonObject) {
-            body += partHead(it.key(), "application/json") + "\r\n"
+            text += partHead(it.key(), "application/json") + "\r\n"
                     + QJsonDocument(v.toJsonObject()).toJson(QJsonDocument::Compact) + "\r\n";
         } else if (v.userType() == QMetaType::QByteArray) {
-            body += partHead(it.key(), "application/octet-stream") + "\r\n" + v.toByteArray() + "\r\n";
+            text += partHead(it.key(), "application/octet-stream") + "\r\n" + v.toByteArray() + "\r\n";
         }
     }
     for (auto it = r.data.multipart_images.cbegin(); it != r.data.multipart_images.cend(); ++it) {
@@ -200,15 +207,33 @@ httpserver::Reply HttpReactor_MG::Reply_Integrality_MultiPart(const CTask_FormDa
         info.insert(QStringLiteral("datakey"), it.key());
         info.insert(QStringLiteral("size_height"), pixels.rows);
         info.insert(QStringLiteral("size_width"), pixels.cols);
-        body += partHead(it.key() + QStringLiteral("-info"), "application/json") + "\r\n"
+        text += partHead(it.key() + QStringLiteral("-info"), "application/json") + "\r\n"
                 + QJsonDocument(info).toJson(QJsonDocument::Compact) + "\r\n";
-        body += partHead(it.key(), "application/octet-stream") + "Content-Length: " + QByteArray::number(bytes)
+        text += partHead(it.key(), "application/octet-stream") + "Content-Length: " + QByteArray::number(bytes)
                 + "\r\n\r\n";
-        body.append(reinterpret_cast<const char*>(pixels.data), bytes);
-        body += "\r\n";
+        endText();
+        if (bytes > 0) {
+            order.push_back({true, held->images.size()});
+            held->images.push_back(pixels);
+        }
+        text += "\r\n";
     }
-    body += multipartBoundary() + "\r\n";
-    return withHead(std::move(map), r, body);
+    text += multipartBoundary() + "\r\n";
+    endText();
+
+    httpserver::Reply reply = withHead(std::move(map), r, QByteArray());
+    // The holder is complete: the spans may point into it now.
+    reply.pieces.reserve(order.size());
+    for (const auto& [isImage, i] : order) {
+        if (isImage) {
+            const cv::Mat& m = held->images[i];
+            reply.pieces.push_back({reinterpret_cast<const char*>(m.data), m.total() * m.elemSize()});
+        } else if (!held->texts[i].isEmpty()) {
+            reply.pieces.push_back({held->texts[i].constData(), size_t(held->texts[i].size())});
+        }
+    }
+    reply.keep = std::move(held);
+    return reply;
 }
 
 httpserver::Reply HttpReactor_MG::buildReply(const CTask_FormData_Mongoose& r)

@@ -30,7 +30,13 @@ Q_LOGGING_CATEGORY(lcServer, "level_1")
 // ---- Reply ----------------------------------------------------------------------
 
 Reply::Reply(Reply&& o) noexcept
-    : status(o.status), headers(std::move(o.headers)), body(std::move(o.body)), fd(o.fd), fileSize(o.fileSize)
+    : status(o.status),
+      headers(std::move(o.headers)),
+      body(std::move(o.body)),
+      fd(o.fd),
+      fileSize(o.fileSize),
+      pieces(std::move(o.pieces)),
+      keep(std::move(o.keep))
 {
     o.fd = -1;
 }
@@ -45,9 +51,25 @@ Reply& Reply::operator=(Reply&& o) noexcept
         body = std::move(o.body);
         fd = o.fd;
         fileSize = o.fileSize;
+        pieces = std::move(o.pieces);
+        keep = std::move(o.keep);
         o.fd = -1;
     }
     return *this;
+}
+
+QByteArray Reply::joinedBody() const
+{
+    if (pieces.empty())
+        return body;
+    QByteArray all;
+    size_t total = 0;
+    for (const Piece& p : pieces)
+        total += p.size;
+    all.reserve(int(total));
+    for (const Piece& p : pieces)
+        all.append(p.data, int(p.size));
+    return all;
 }
 
 Reply::~Reply()
@@ -206,6 +228,21 @@ struct HttpServer::Impl {
             resp = MHD_create_response_from_fd64(static_cast<uint64_t>(std::max<qint64>(0, reply.fileSize)), reply.fd);
             if (resp)
                 reply.fd = -1;  // the library closes it with the response
+        } else if (!reply.pieces.empty()) {
+            // The library copies the span list and sends the spans with one
+            // vectored write per turn; the holder goes with the response.
+            std::vector<MHD_IoVec> spans;
+            spans.reserve(reply.pieces.size());
+            for (const Reply::Piece& p : reply.pieces)
+                spans.push_back({p.data, p.size});
+            auto* kept = new std::shared_ptr<const void>(std::move(reply.keep));
+            resp = MHD_create_response_from_iovec(
+                spans.data(), static_cast<unsigned>(spans.size()),
+                [](void* cls) { delete static_cast<std::shared_ptr<const void>*>(cls); }, kept);
+            if (!resp) {
+                reply.keep = std::move(*kept);
+                delete kept;
+            }
         } else if (reply.body.isEmpty()) {
             resp = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
         } else {

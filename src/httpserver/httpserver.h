@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace httpserver {
 
@@ -31,12 +32,26 @@ using HeaderList = QVector<QPair<QByteArray, QByteArray>>;
 // One reply. Headers go out in list order after "Connection: close"; the
 // library adds "Content-Length" itself. With fd >= 0 the body is the first
 // fileSize bytes of that open file, streamed from it (the reply owns the fd).
+// Otherwise, with pieces, the body is those spans in order, sent as they lie
+// without being joined into one block (large images go out from the buffer
+// they were copied into); `keep` holds what they point into until the
+// library lets the reply go. Else the body is `body`.
 struct Reply {
+    struct Piece {
+        const char* data;
+        size_t size;
+    };
+
     int status = 200;
     HeaderList headers;
     QByteArray body;
     int fd = -1;
     qint64 fileSize = 0;
+    std::vector<Piece> pieces;
+    std::shared_ptr<const void> keep;
+
+    // The body of a reply without fd as one block: the pieces joined, or body.
+    QByteArray joinedBody() const;
 
     Reply() = default;
     Reply(Reply&& o) noexcept;

@@ -54,7 +54,7 @@ QByteArray wire(const DetectionImageReply& r)
     CTask_FormData_Mongoose reply;
     reply.data.device_id = "dev";
     r.fill(reply);
-    return HttpReactor_MG::Reply_Integrality_MultiPart(reply).body;
+    return HttpReactor_MG::Reply_Integrality_MultiPart(reply).joinedBody();
 }
 
 const QByteArray kResult = R"({"rois":[{"id":7}]})";

@@ -4,6 +4,7 @@
 // application's version takes, and the restart's record.
 #include "foundation/zrc_workinformation_manager.h"
 #include "hub/divuvarude.h"
+#include "inspection/camera.h"
 #include "httpapi/firmwareinstall.h"
 #include "inspection/cameraimage.h"
 #include "platform/system/dataroot.h"
@@ -177,6 +178,17 @@ std::optional<QList<int>> wholeParts(const QByteArray& body)
     return lengths;
 }
 
+// The bytes of the multipart part `name` that carries a Content-Length.
+QByteArray partBytes(const QByteArray& body, const QByteArray& name)
+{
+    const int head = body.indexOf("name=\"" + name + "\"\r\n");
+    const int length = head < 0 ? -1 : body.indexOf("Content-Length: ", head);
+    if (length < 0)
+        return QByteArray();
+    const int n = body.mid(length + 16, body.indexOf("\r\n", length) - length - 16).toInt();
+    return body.mid(body.indexOf("\r\n\r\n", length) + 4, n);
+}
+
 }  // namespace
 
 // Workers answer pictures, held NG images and camera states while the main
@@ -262,4 +274,38 @@ TEST(HttpServiceImagesTest, ImagesArriveWholeWhileMainStoresNgImagesAndSwitchesT
             ADD_FAILURE() << "client " << c << ": " << fault;
     EXPECT_GT(switches, 0);
     std::printf("%d template switches on the main thread, %d busy answers asked again\n", switches, busy.load());
+}
+
+// A slow client's detection images are those of the frame its request saw,
+// even while later requests are answered with newer frames: the buffer its
+// reply is sent from is not written again until that reply is over.
+TEST(HttpServiceImagesTest, ASlowClientKeepsTheFrameOfItsRequestWhileNewerFramesAreAnswered)
+{
+    ProgramFixture f;
+    f.hub->camera()->cameraImage()->initImage(true);  // colour: far more than the sockets hold
+    cv::Mat work = f.hub->getOrigImage();
+    const int frameBytes = int(work.total() * work.elemSize());
+    ASSERT_GT(frameBytes, 8000000);
+    work.setTo(cv::Scalar::all(1));
+
+    testsupport::RawHttpConnection slow(f.port());
+    ASSERT_TRUE(slow.send("POST /dide/context/get_curng_info HTTP/1.1\r\nHost: c\r\nContent-Type: application/json\r\n"
+                          "Content-Length: 2\r\n\r\n{}"));
+    QByteArray got;
+    for (int i = 0; i < 500 && got.isEmpty(); ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        got = slow.readSome(4096, 10);
+    }
+    ASSERT_FALSE(got.isEmpty()) << "the slow client's reply has begun";
+
+    for (int v = 2; v <= 12; ++v) {
+        work.setTo(cv::Scalar::all(v));
+        const QByteArray org = partBytes(f.request("/dide/context/get_curng_info").raw.body, "orgmat");
+        EXPECT_EQ(org.size(), frameBytes) << v;
+        EXPECT_EQ(org.count(char(v)), org.size()) << "frame " << v;
+    }
+    got += slow.readAll(20000);
+    const QByteArray org = partBytes(RawHttpReply::parse(got).body, "orgmat");
+    EXPECT_EQ(org.size(), frameBytes);
+    EXPECT_EQ(org.count(char(1)), org.size()) << "the slow client's frame was written over while it was sent";
 }

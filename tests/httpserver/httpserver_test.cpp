@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -268,4 +269,58 @@ TEST(HttpServerTest, FileReplyToClientsThatLeaveMidwayThenWhole)
                                             "Content-Length: ")
                                      + QByteArray::number(content.size()));
     EXPECT_TRUE(reply.mid(split + 4) == content) << "the whole file, byte for byte";
+}
+
+// A reply of pieces (text, a large block, text) handed over from another
+// thread: the client gets them in order as one body, and what the pieces
+// point into is let go once the reply is over, whether the client read it
+// all or left after its first bytes.
+TEST(HttpServerTest, PiecesGoOutInOrderAndTheirHolderIsLetGoAfterwards)
+{
+    TestHandler handler;
+    ServerThread st(&handler);
+    ASSERT_TRUE(st.listened);
+    auto makeReply = [](std::weak_ptr<const void>* watch) {
+        auto held = std::make_shared<std::vector<QByteArray>>();
+        held->push_back("--head\r\n");
+        QByteArray block(12 * 1024 * 1024, Qt::Uninitialized);
+        for (int i = 0; i < block.size(); ++i)
+            block[i] = char((i * 131) >> 7);
+        held->push_back(block);
+        held->push_back("\r\n--tail\r\n");
+        Reply r;
+        r.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("multipart/form-data")));
+        for (const QByteArray& b : *held)
+            r.pieces.push_back({b.constData(), size_t(b.size())});
+        *watch = held;
+        r.keep = std::move(held);
+        return r;
+    };
+    const QByteArray request = "GET /later HTTP/1.1\r\nHost: a\r\n\r\n";
+
+    // A client that leaves after the first bytes.
+    {
+        std::weak_ptr<const void> watch;
+        testsupport::RawHttpConnection c(st.server.boundPort());
+        ASSERT_TRUE(c.send(request));
+        ASSERT_TRUE(waitUntil([&] { return handler.waitingIds().size() == 1; }));
+        std::thread([&] { st.server.deliver(handler.waitingIds().back(), makeReply(&watch)); }).join();
+        EXPECT_FALSE(c.readSome(4096).isEmpty());
+        c.close();
+        EXPECT_TRUE(waitUntil([&] { return watch.expired(); }, 10000)) << "the holder of a cut-short reply is let go";
+    }
+    // One that reads it all.
+    std::weak_ptr<const void> watch;
+    QByteArray reply;
+    std::thread reader([&] { reply = testsupport::rawHttpExchange(st.server.boundPort(), request, 20000); });
+    ASSERT_TRUE(waitUntil([&] { return handler.waitingIds().size() == 2; }));
+    Reply r = makeReply(&watch);
+    const QByteArray expected = r.joinedBody();
+    std::thread([&] { st.server.deliver(handler.waitingIds().back(), std::move(r)); }).join();
+    reader.join();
+    const int split = reply.indexOf("\r\n\r\n");
+    ASSERT_GT(split, 0);
+    EXPECT_TRUE(reply.left(split).endsWith("Content-Length: " + QByteArray::number(expected.size())));
+    EXPECT_TRUE(reply.mid(split + 4) == expected) << "the pieces in order, byte for byte";
+    EXPECT_TRUE(waitUntil([&] { return watch.expired(); })) << "the holder of a sent reply is let go";
 }

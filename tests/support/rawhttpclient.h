@@ -80,6 +80,18 @@ public:
         return out;
     }
 
+    // What one read brings (at most `max` bytes), waiting up to `timeoutMs`.
+    QByteArray readSome(int max, int timeoutMs = 5000)
+    {
+        pollfd p{m_fd, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0)
+            return QByteArray();
+        QByteArray out(max, Qt::Uninitialized);
+        const ssize_t n = ::recv(m_fd, out.data(), static_cast<size_t>(max), 0);
+        out.resize(n > 0 ? static_cast<int>(n) : 0);
+        return out;
+    }
+
     // True once readAll saw the peer close.
     bool closedByPeer() const { return m_closedByPeer; }
 
