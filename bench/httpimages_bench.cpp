@@ -26,7 +26,8 @@
 // Aim: ours at least 0.7x of bare in MB/s; at most 1 ms main-thread work
 // per image request.
 //
-//   httpimages_bench [requests per client and phase] [rounds]
+//   httpimages_bench [requests per client and phase] [rounds] [files per alarm folder] [rows]
+// (rows: only those whose name holds this text, e.g. "grey whole")
 #include "support/programfixture.h"
 
 #include "flow/flowworkevent.h"
@@ -47,7 +48,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
-#include <QTimer>
 
 #include <microhttpd.h>
 #include <opencv2/imgcodecs.hpp>
@@ -61,6 +61,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <deque>
@@ -152,9 +153,58 @@ struct BareRequest {
     MHD_Connection* conn = nullptr;
     std::string url;
     int fd = -1;
+    char* built = nullptr;  // a body built from the live images (malloc'd), else the file in fd
     size_t size = 0;
     bool ready = false;
 };
+
+// A get_curng_info answer built per request from the live images, the way
+// the plainest server would: one buffer, the part heads and JSON fields as
+// captured, each image's pixels copied in from where they live, a packed
+// mask packed by a plain loop.
+struct LiveSegment {
+    size_t offset = 0;
+    size_t length = 0;
+    cv::Mat source;
+    bool packed = false;
+    cv::Rect scope;
+};
+struct LiveBody {
+    QByteArray captured;
+    std::vector<LiveSegment> segments;  // in body order
+};
+
+char* buildLive(const LiveBody& b)
+{
+    char* out = static_cast<char*>(std::malloc(size_t(b.captured.size())));
+    size_t at = 0;
+    for (const LiveSegment& seg : b.segments) {
+        std::memcpy(out + at, b.captured.constData() + at, seg.offset - at);
+        if (!seg.packed) {
+            std::memcpy(out + seg.offset, seg.source.data, seg.length);
+        } else {
+            uchar* o = reinterpret_cast<uchar*>(out + seg.offset);
+            int bits = 0;
+            uchar acc = 0;
+            for (int r = seg.scope.y; r < seg.scope.y + seg.scope.height; ++r) {
+                const uchar* p = seg.source.ptr(r) + seg.scope.x;
+                for (int c = 0; c < seg.scope.width; ++c) {
+                    acc = uchar((acc << 1) | (p[c] != 0));
+                    if (++bits == 8) {
+                        *o++ = acc;
+                        bits = 0;
+                        acc = 0;
+                    }
+                }
+            }
+            if (bits)
+                *o = uchar(acc << (8 - bits));
+        }
+        at = seg.offset + seg.length;
+    }
+    std::memcpy(out + at, b.captured.constData() + at, size_t(b.captured.size()) - at);
+    return out;
+}
 
 struct BareServer {
     MHD_Daemon* daemon = nullptr;
@@ -164,6 +214,7 @@ struct BareServer {
     bool stop = false;
     std::vector<std::thread> workers;
     std::map<std::string, std::string> files;  // route -> the file it answers with
+    std::map<std::string, LiveBody> live;      // route -> the answer it builds (instead of a file)
     bool oneAtATime = false;  // refuse a route still running, as ours does
     std::mutex routesMutex;
     std::vector<std::string> runningRoutes;
@@ -199,7 +250,8 @@ struct BareServer {
             return MHD_YES;
         }
         if (req->ready) {
-            MHD_Response* r = MHD_create_response_from_fd(req->size, req->fd);  // takes the fd
+            MHD_Response* r = req->built ? MHD_create_response_from_buffer(req->size, req->built, MHD_RESPMEM_MUST_FREE)
+                                         : MHD_create_response_from_fd(req->size, req->fd);  // takes the fd or buffer
             MHD_add_response_header(r, "Connection", "close");
             MHD_add_response_header(r, "Content-Type", "application/octet-stream");
             MHD_add_response_header(r, "Device-ID", "bench");
@@ -245,10 +297,16 @@ struct BareServer {
                         req = queue.front();
                         queue.pop_front();
                     }
-                    req->fd = ::open(files[req->url].c_str(), O_RDONLY | O_CLOEXEC);
-                    struct stat st {};
-                    ::fstat(req->fd, &st);
-                    req->size = size_t(st.st_size);
+                    const auto liveBody = live.find(req->url);
+                    if (liveBody != live.end()) {
+                        req->built = buildLive(liveBody->second);
+                        req->size = size_t(liveBody->second.captured.size());
+                    } else {
+                        req->fd = ::open(files[req->url].c_str(), O_RDONLY | O_CLOEXEC);
+                        struct stat st {};
+                        ::fstat(req->fd, &st);
+                        req->size = size_t(st.st_size);
+                    }
                     req->ready = true;
                     if (oneAtATime)
                         releaseRoute(req->url);
@@ -298,58 +356,98 @@ Figures median(std::vector<Figures> rounds)
     return m;
 }
 
-void print(const char* what, int clients, const Figures& ours, const Figures& bare, const Figures& bareOne)
+void print(const char* what, int clients, const Figures& ours, const Figures& bare, const Figures& bareOne,
+           const Figures* same, const Figures* sameOne)
 {
-    std::printf("%-15s %2d clients  ours %7.1f MB/s p50 %7.2f p99 %7.2f ms main %5.3f ms/answer busy %5d fail %d"
-                "  | bare %7.1f MB/s p50 %7.2f p99 %7.2f ms main %5.3f ms/answer fail %d  | ratio %.2f"
-                "  | bare 1/route %7.1f MB/s busy %5d fail %d  | ratio %.2f\n",
+    std::printf("%-19s %2d clients  ours %7.1f MB/s p50 %6.2f p99 %6.2f ms main %5.3f ms/answer busy %4d fail %d"
+                "  | bare file %7.1f MB/s p50 %6.2f p99 %6.2f ms fail %d ratio %.2f"
+                "  | 1/route %7.1f MB/s busy %4d fail %d ratio %.2f",
                 what, clients, ours.mbPerSecond, ours.p50Ms, ours.p99Ms, ours.mainCpuMsPerAnswer, ours.busy,
-                ours.failures, bare.mbPerSecond, bare.p50Ms, bare.p99Ms, bare.mainCpuMsPerAnswer, bare.failures,
+                ours.failures, bare.mbPerSecond, bare.p50Ms, bare.p99Ms, bare.failures,
                 ours.mbPerSecond / bare.mbPerSecond, bareOne.mbPerSecond, bareOne.busy, bareOne.failures,
                 ours.mbPerSecond / bareOne.mbPerSecond);
+    if (same && sameOne)
+        std::printf("  | bare same work %7.1f MB/s p50 %6.2f p99 %6.2f ms fail %d ratio %.2f"
+                    "  | 1/route %7.1f MB/s busy %4d fail %d ratio %.2f",
+                    same->mbPerSecond, same->p50Ms, same->p99Ms, same->failures, ours.mbPerSecond / same->mbPerSecond,
+                    sameOne->mbPerSecond, sameOne->busy, sameOne->failures, ours.mbPerSecond / sameOne->mbPerSecond);
+    std::printf("\n");
 }
 
-// The detection step of the hub on the main thread, every 50 ms, `count`
-// times: how long each step took and how late it started (the main thread
-// busy with other work). Runs the event loop meanwhile.
+// Where the images of a captured get_curng_info answer lie in it, to be
+// filled from the live frame and mask.
+LiveBody liveBodyOf(const QByteArray& body, const cv::Mat& frame, const cv::Mat& mask, const cv::Rect& scope)
+{
+    LiveBody b;
+    b.captured = body;
+    auto segment = [&](const char* name, const cv::Mat& source) {
+        const int head = body.indexOf(QByteArray("name=\"") + name + "\"\r\n");
+        const int data = body.indexOf("\r\n\r\n", head) + 4;
+        LiveSegment seg;
+        seg.offset = size_t(data);
+        seg.source = source;
+        seg.packed = !body.mid(head, data - head).contains("Content-Length");
+        seg.scope = scope;
+        seg.length = seg.packed ? size_t(scope.area() + 7) / 8 : source.total() * source.elemSize();
+        if (head < 0 || seg.offset + seg.length > size_t(body.size())
+            || body.mid(int(seg.offset + seg.length), 4) != "\r\n--") {
+            std::fprintf(stderr, "httpimages_bench: the %s part is not where it was looked for\n", name);
+            std::exit(1);
+        }
+        b.segments.push_back(seg);
+    };
+    segment("maskmat", mask);
+    segment("orgmat", frame);
+    std::sort(b.segments.begin(), b.segments.end(),
+              [](const LiveSegment& x, const LiveSegment& y) { return x.offset < y.offset; });
+    return b;
+}
+
+// The detection step of the hub on the main thread, `count` times, each
+// asked for from another thread 50 ms after the last (as the IO thread's work
+// event is): how long each step took and how long its request waited for the
+// main thread. Runs the event loop meanwhile.
 struct StepFigures {
     double cpuMs = 0;  // main-thread CPU time of all the steps
     double p50Ms = 0;
     double p99Ms = 0;
-    double lateP99Ms = 0;
+    double waitP99Ms = 0;
+    double waitMaxMs = 0;
 };
 
-StepFigures detectionSteps(DiVuVarude& hub, int count, const std::function<bool()>& more = {})
+StepFigures detectionSteps(DiVuVarude& hub, int count)
 {
-    std::vector<double> took, late;
+    std::vector<double> took, waited;
     double cpu = 0;
     QEventLoop loop;
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    QElapsedTimer clock;
-    clock.start();
-    qint64 due = 0;
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        late.push_back(std::max<double>(0, double(clock.nsecsElapsed() - due) / 1e6));
-        QElapsedTimer t;
-        t.start();
-        const double cpu0 = threadCpuMs();
-        SCollect_Unit unit;
-        hub.RunAlgorithm_New(1, unit);
-        cpu += threadCpuMs() - cpu0;
-        took.push_back(double(t.nsecsElapsed()) / 1e6);
-        due = clock.nsecsElapsed() + 50 * 1000000LL;
-        if (int(took.size()) >= count && (!more || !more()))
-            loop.quit();
+    std::atomic<bool> done{false};
+    std::thread trigger([&] {
+        for (int i = 0; i < count && !done; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            QElapsedTimer asked;
+            asked.start();
+            QMetaObject::invokeMethod(&loop, [&, asked, i] {
+                waited.push_back(double(asked.nsecsElapsed()) / 1e6);
+                QElapsedTimer t;
+                t.start();
+                const double cpu0 = threadCpuMs();
+                SCollect_Unit unit;
+                hub.RunAlgorithm_New(1, unit);
+                cpu += threadCpuMs() - cpu0;
+                took.push_back(double(t.nsecsElapsed()) / 1e6);
+                if (i == count - 1)
+                    loop.quit();
+            }, Qt::QueuedConnection);
+        }
     });
-    due = clock.nsecsElapsed() + 50 * 1000000LL;
-    timer.start(50);
     loop.exec();
+    done = true;
+    trigger.join();
     auto pct = [](std::vector<double> v, double q) {
         std::sort(v.begin(), v.end());
         return v[std::min(v.size() - 1, size_t(double(v.size()) * q))];
     };
-    return {cpu, pct(took, 0.5), pct(took, 0.99), pct(late, 0.99)};
+    return {cpu, pct(took, 0.5), pct(took, 0.99), pct(waited, 0.99), pct(waited, 1.0)};
 }
 
 }  // namespace
@@ -360,6 +458,7 @@ int main(int argc, char** argv)
     const int perClientArg = argc > 1 ? std::max(1, atoi(argv[1])) : 0;
     const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
     const int folderFiles = argc > 3 ? std::max(0, atoi(argv[3])) : 200;
+    const std::string only = argc > 4 ? argv[4] : "";  // only the rows whose name holds this
 
     testsupport::ProgramFixture f;
     const QString dir = QFileInfo(CameraImage::templatePath(0, "template00.bmp")).path();
@@ -405,6 +504,7 @@ int main(int argc, char** argv)
         {"curng colour packed", true, "V1.6.7.94"},
     };
     std::map<std::string, int> sizes;
+    std::map<std::string, QByteArray> bodies;
     for (const CurNgKind& k : kinds) {
         camera.cameraImage()->initImage(k.colour);
         registerApp(k.version);
@@ -416,10 +516,16 @@ int main(int argc, char** argv)
             return 1;
         bare.files[std::string("/") + k.name] = path.toStdString();
         sizes[k.name] = int(body.size());
+        bodies[k.name] = body;
     }
     bareOne.files = bare.files;
     const quint16 barePort = bare.start();
     const quint16 bareOnePort = bareOne.start();
+    BareServer same;
+    BareServer sameOne;
+    sameOne.oneAtATime = true;
+    const quint16 samePort = same.start();
+    const quint16 sameOnePort = sameOne.start();
     const quint16 ours = f.port();
 
     struct Case {
@@ -443,20 +549,40 @@ int main(int argc, char** argv)
                 int(jpeg.size()), sizes["curng grey whole"], sizes["curng grey packed"], sizes["curng colour whole"],
                 sizes["curng colour packed"], int(std::thread::hardware_concurrency()));
     for (const Case& c : cases) {
+        if (c.name.find(only) == std::string::npos)
+            continue;
         camera.cameraImage()->initImage(c.colour);
         registerApp(c.version);
+        const bool live = bodies.count(c.name) > 0;
+        if (live) {
+            // The workers are idle between loads: the maps change only here.
+            const LiveBody body = liveBodyOf(bodies[c.name], f.hub->getOrigImage(), f.hub->getOrigMask(), scope);
+            same.live["/" + c.name] = body;
+            sameOne.live["/" + c.name] = body;
+        }
         for (int clients : {1, 4, 20}) {
             const int perClient = perClientArg > 0 ? perClientArg : std::max(3, c.perClientBase / clients);
             load(ours, c.oursRequest, c.bytes, clients, 2);  // warm-up
             load(barePort, c.bareRequest, c.bytes, clients, 2);
             load(bareOnePort, c.bareRequest, c.bytes, clients, 2);
-            std::vector<Figures> o, b, b1;
+            if (live) {
+                load(samePort, c.bareRequest, c.bytes, clients, 2);
+                load(sameOnePort, c.bareRequest, c.bytes, clients, 2);
+            }
+            std::vector<Figures> o, b, b1, s, s1;
             for (int r = 0; r < rounds; ++r) {
                 b.push_back(load(barePort, c.bareRequest, c.bytes, clients, perClient));
                 b1.push_back(load(bareOnePort, c.bareRequest, c.bytes, clients, perClient));
+                if (live) {
+                    s.push_back(load(samePort, c.bareRequest, c.bytes, clients, perClient));
+                    s1.push_back(load(sameOnePort, c.bareRequest, c.bytes, clients, perClient));
+                }
                 o.push_back(load(ours, c.oursRequest, c.bytes, clients, perClient));
             }
-            print(c.name.c_str(), clients, median(o), median(b), median(b1));
+            const Figures sm = live ? median(s) : Figures();
+            const Figures sm1 = live ? median(s1) : Figures();
+            print(c.name.c_str(), clients, median(o), median(b), median(b1), live ? &sm : nullptr,
+                  live ? &sm1 : nullptr);
         }
     }
 
@@ -487,37 +613,67 @@ int main(int argc, char** argv)
         QMutexLocker lock(pMutex);
         std::memcpy(gImageThread, nv12.data(), std::min(nv12.size(), size_t(platform::captureBufferSize())));
     }
+    QElapsedTimer listing;
+    listing.start();
+    const QJsonObject listed = f.hub->getPicFileList();
+    std::printf("getsyspic's listing of the full folders: %.2f ms (off the main thread)\n",
+                double(listing.nsecsElapsed()) / 1e6);
     const int steps = 200;
     detectionSteps(*f.hub, 10);  // warm-up
     const StepFigures idle = detectionSteps(*f.hub, steps);
     const QByteArray listRequest = post("/dide/context/getsyspic", "{}");
-    const std::vector<QByteArray> mix = {cases[0].oursRequest, cases[1].oursRequest, listRequest};
-    std::atomic<bool> stop{false};
-    std::atomic<int> answers{0};
-    std::vector<std::thread> clients;
-    for (int c = 0; c < 20; ++c) {
-        clients.emplace_back([&, c] {
-            for (int i = c; !stop; ++i) {
-                testsupport::rawHttpExchange(ours, mix[size_t(i) % mix.size()], 60000);
-                ++answers;
-            }
-        });
-    }
-    const double cpuBefore = threadCpuMs();
-    const StepFigures busy = detectionSteps(*f.hub, steps);
-    const double mainCpu = threadCpuMs() - cpuBefore;
-    stop = true;
-    for (auto& t : clients)
-        t.join();
+    // 20 clients that read each answer and drop it (little CPU of their own),
+    // asking in turn for the JPEG, the grey NG info and the picture lists;
+    // beside the bare server, the same clients ask for the JPEG and the NG
+    // info file (it has no lists): the machine as loaded without our server.
+    struct Loaded {
+        StepFigures steps;
+        int answers = 0;
+        double mainMsPerAnswer = 0;
+    };
+    auto loaded = [&](quint16 port, const std::vector<QByteArray>& mix) {
+        std::atomic<bool> stop{false};
+        std::atomic<int> answers{0};
+        std::vector<std::thread> clients;
+        for (int c = 0; c < 20; ++c) {
+            clients.emplace_back([&, c] {
+                for (int i = c; !stop; ++i) {
+                    testsupport::RawHttpConnection conn(port);
+                    if (!conn.send(mix[size_t(i) % mix.size()]))
+                        continue;
+                    while (!conn.readSome(1 << 18, 60000).isEmpty()) {
+                    }
+                    ++answers;
+                }
+            });
+        }
+        const double cpuBefore = threadCpuMs();
+        Loaded l;
+        l.steps = detectionSteps(*f.hub, steps);
+        const double mainCpu = threadCpuMs() - cpuBefore;
+        stop = true;
+        for (auto& t : clients)
+            t.join();
+        l.answers = answers;
+        l.mainMsPerAnswer = (mainCpu - l.steps.cpuMs) / std::max(1, l.answers);
+        return l;
+    };
+    const Loaded onBare = loaded(barePort, {cases[0].bareRequest, cases[1].bareRequest});
+    const Loaded onOurs = loaded(ours, {cases[0].oursRequest, cases[1].oursRequest, listRequest});
     const QJsonObject lists = f.hub->getPicFileList();
-    std::printf("detection step (8 pictures folders of %d files; getsyspic lists %d names per folder)\n"
-                "  idle              p50 %6.2f ms p99 %6.2f ms  started late p99 %6.2f ms\n"
-                "  20 clients        p50 %6.2f ms p99 %6.2f ms  started late p99 %6.2f ms  | p99 ratio %.2f"
-                "  | %d answers, main thread %.3f ms per answer beside the steps\n",
+    auto row = [&](const char* what, const StepFigures& st, const Loaded* l) {
+        std::printf("  %-24s p50 %6.2f ms p99 %6.2f ms  waited for main p99 %6.2f max %6.2f ms  | p99 ratio to idle %.2f",
+                    what, st.p50Ms, st.p99Ms, st.waitP99Ms, st.waitMaxMs, st.p99Ms / idle.p99Ms);
+        if (l)
+            std::printf("  | %d answers, main thread %.3f ms per answer beside the steps", l->answers,
+                        l->mainMsPerAnswer);
+        std::printf("\n");
+    };
+    std::printf("detection step every 50 ms (8 picture folders of %d files; getsyspic lists %d names per folder)\n",
                 folderFiles,
-                int(lists.value("ngresimg_group").toArray().at(0).toString().split(';', Qt::SkipEmptyParts).size()),
-                idle.p50Ms, idle.p99Ms, idle.lateP99Ms, busy.p50Ms, busy.p99Ms, busy.lateP99Ms,
-                busy.p99Ms / idle.p99Ms, answers.load(),
-                (mainCpu - busy.cpuMs) / std::max(1, answers.load()));
+                int(lists.value("ngresimg_group").toArray().at(0).toString().split(';', Qt::SkipEmptyParts).size()));
+    row("idle", idle, nullptr);
+    row("20 clients on bare file", onBare.steps, &onBare);
+    row("20 clients on ours", onOurs.steps, &onOurs);
     return 0;
 }

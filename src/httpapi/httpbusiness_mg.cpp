@@ -4,6 +4,8 @@
 #include "foundation/foundationservices.h"
 #include "foundation/zrc_workinformation_manager.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QMetaMethod>
 #include <QThread>
 
@@ -40,12 +42,39 @@ void HttpBusiness_MG::start()
     m_reactor->reAction(host, port);
 }
 
+namespace {
+
+// A handler call re-posted to the service's own thread.
+class RepostedCall : public QEvent {
+public:
+    static QEvent::Type kind()
+    {
+        static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+    RepostedCall(const char* method, const CTask_FormData_Mongoose& req) : QEvent(kind()), method(method), req(req) {}
+    const char* method;  // a literal of the handler
+    CTask_FormData_Mongoose req;
+};
+
+}  // namespace
+
 bool HttpBusiness_MG::repostToOwnThread(const char* method, const CTask_FormData_Mongoose& req)
 {
     if (QThread::currentThread() == thread())
         return false;
-    if (!QMetaObject::invokeMethod(this, method, Qt::QueuedConnection, Q_ARG(CTask_FormData_Mongoose, req)))
-        qCWarning(level_1) << "[HTTP] cannot re-post" << method << "to the main thread";
+    QCoreApplication::postEvent(this, new RepostedCall(method, req), Qt::LowEventPriority);
+    return true;
+}
+
+bool HttpBusiness_MG::event(QEvent* e)
+{
+    if (e->type() != RepostedCall::kind())
+        return QObject::event(e);
+    const auto* call = static_cast<RepostedCall*>(e);
+    if (!QMetaObject::invokeMethod(this, call->method, Qt::DirectConnection,
+                                   Q_ARG(CTask_FormData_Mongoose, call->req)))
+        qCWarning(level_1) << "[HTTP] cannot call" << call->method << "on the main thread";
     return true;
 }
 

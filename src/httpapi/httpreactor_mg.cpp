@@ -16,6 +16,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -248,8 +250,20 @@ void HttpReactor_MG::stopAll()
     stopWorkers();
 }
 
+void HttpReactor_MG::lowerThisThreadsPriority()
+{
+    // Raising one's own nice value needs no privilege; a thread keeps it.
+    thread_local bool lowered = false;
+    if (lowered)
+        return;
+    lowered = true;
+    if (::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), kServiceNice) != 0)
+        qCWarning(level_1) << "[HTTP] cannot lower the priority of a service thread:" << std::strerror(errno);
+}
+
 void HttpReactor_MG::run()
 {
+    lowerThisThreadsPriority();
     httpserver::ServerOptions options = m_serverOptions;
     options.turnStamp = &m_alive;
     httpserver::HttpServer server(this, options);
@@ -478,6 +492,7 @@ void HttpReactor_MG::enqueue(CTask_FormData_Mongoose rec, Handler handler)
 
 void HttpReactor_MG::onWorkAction()
 {
+    lowerThisThreadsPriority();
     for (;;) {
         QSharedPointer<CTask_FormData_Mongoose> rec;
         Handler handler;

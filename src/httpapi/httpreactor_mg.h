@@ -68,6 +68,12 @@ public:
 
     // Largest body of a normal route, exclusive.
     static constexpr qint64 kMaxRecvSize = 20971520;
+    // The nice value of the service's threads (server, workers, reply
+    // assembly): when the CPU is short, the main thread's detection runs
+    // first and requests wait.
+    static constexpr int kServiceNice = 10;
+    // Gives the calling thread kServiceNice, once per thread.
+    static void lowerThisThreadsPriority();
 
     explicit HttpReactor_MG(QObject* parent = nullptr);
     ~HttpReactor_MG() override;

@@ -58,8 +58,11 @@ public slots:
 
 protected:
     // True (and the call re-posted to this object's thread, queued by method
-    // name) when called on another thread.
+    // name) when called on another thread. The call waits behind every other
+    // event of that thread (it is posted at low priority): a work event that
+    // comes while requests queue up runs next, not after them.
     bool repostToOwnThread(const char* method, const CTask_FormData_Mongoose& req);
+    bool event(QEvent* e) override;
 
     QSharedPointer<HttpReactor_MG> m_reactor;
     QHostAddress host;
@@ -252,6 +255,12 @@ private:
     static int shownStep();
     // Answers a multipart image reply built from copies, off the calling thread.
     void answerDetectionImages(const CTask_FormData_Mongoose& req, const UrlGuard& guard, bool withFrame);
+    // Finishes a main-thread handler on a pool thread: `fill` completes the
+    // reply `base` from copies (an exception answers code -1), then the route
+    // is released and the reply handed over. A copy of the request goes
+    // along, so its answer guard does not answer for it meanwhile.
+    void answerOnPool(const CTask_FormData_Mongoose& req, const CTask_FormData_Mongoose& base,
+                      const UrlGuard& guard, std::function<void(CTask_FormData_Mongoose&)> fill);
     void runFirmwareRestart(const QString& user);
 
     using Body = std::function<void(const CTask_FormData_Mongoose& req, CLimit_List_WorkingUrl& guard)>;

@@ -141,22 +141,7 @@ void HttpService_MG_Business::answerDetectionImages(const CTask_FormData_Mongoos
         images.runstate = m_links.runStateJson ? m_links.runStateJson(true)
                                                : (gpWin ? gpWin->getRunState() : QJsonObject());
     images.appVersion = MaskForApp::takenAppVersion(ZRC_WorkInformation_Manager::getInstance()->get_working_info());
-    const CTask_FormData_Mongoose base = callback_inherit(req);
-    QSharedPointer<HttpReactor_MG> reactor = m_reactor;
-    // The request copy keeps its answer guard until the reply is handed over.
-    QtConcurrent::run([reactor, req, base, images, guard] {
-        CTask_FormData_Mongoose reply = base;
-        try {
-            images.fill(reply);
-        } catch (const std::exception& e) {
-            qCWarning(level_1).noquote() << "Caught exception of type:" << base.data.url << e.what();
-            reply = base;
-            reply.data.code = -1;
-            reply.data.msg = QStringLiteral("internal error");
-        }
-        guard->release();
-        reactor->finishWorkAction(reply);
-    });
+    answerOnPool(req, callback_inherit(req), guard, [images](CTask_FormData_Mongoose& reply) { images.fill(reply); });
 }
 
 void HttpService_MG_Business::DideContext__getcurnginfo(const CTask_FormData_Mongoose& req)
@@ -194,15 +179,46 @@ void HttpService_MG_Business::DideContext__get_shorttime_ng(const CTask_FormData
     });
 }
 
+void HttpService_MG_Business::answerOnPool(const CTask_FormData_Mongoose& req, const CTask_FormData_Mongoose& base,
+                                           const UrlGuard& guard, std::function<void(CTask_FormData_Mongoose&)> fill)
+{
+    QSharedPointer<HttpReactor_MG> reactor = m_reactor;
+    // The guard goes along: the route stays busy until the answer is out.
+    QtConcurrent::run([reactor, req, base, guard, fill] {
+        HttpReactor_MG::lowerThisThreadsPriority();
+        CTask_FormData_Mongoose reply = base;
+        try {
+            fill(reply);
+        } catch (const std::exception& e) {
+            qCWarning(level_1).noquote() << "Caught exception of type:" << base.data.url << e.what();
+            reply = base;
+            reply.data.code = -1;
+            reply.data.msg = QStringLiteral("internal error");
+        }
+        guard->release();
+        reactor->finishWorkAction(reply);
+    });
+}
+
 void HttpService_MG_Business::DideContext__getsyspic(const CTask_FormData_Mongoose& req)
 {
     runOnMain("DideContext__getsyspic", req, [&](const UrlGuard& guard) {
-        const qint64 t0 = gettimeofday_ms();
         CTask_FormData_Mongoose reply = callback_inherit(req);
-        if (gpWin)
-            reply.data.json = gpWin->getPicFileList();
-        qCInfo(level_1) << "getsyspic use time(ms):" << gettimeofday_ms() - t0;
-        answer(guard, reply);
+        if (!gpWin) {
+            answer(guard, reply);
+            return;
+        }
+        // The templates on the main thread; the alarm folders, which may
+        // hold thousands of pictures each, are listed on a pool thread.
+        const qint64 t0 = gettimeofday_ms();
+        reply.data.json = gpWin->templateFileLists();
+        const DiVuVarude::AlarmListing listing = gpWin->alarmListing();
+        answerOnPool(req, reply, guard, [listing, t0](CTask_FormData_Mongoose& r) {
+            const QJsonObject alarms = listing.list();
+            for (auto it = alarms.begin(); it != alarms.end(); ++it)
+                r.data.json.insert(it.key(), it.value());
+            qCInfo(level_1) << "getsyspic use time(ms):" << gettimeofday_ms() - t0;
+        });
     });
 }
 
@@ -214,9 +230,18 @@ void HttpService_MG_Business::DideContext__getsyspic_item(const CTask_FormData_M
         if (gpWin && body.contains(QStringLiteral("file_type")) && body.contains(QStringLiteral("detect"))) {
             const QJsonValue detect = body.value(QStringLiteral("detect"));
             const double d = detect.toDouble(-1);
-            if (detect.isDouble() && d >= 0 && d == std::floor(d) && d <= 1000)
-                reply.data.json =
-                    gpWin->getPicFileList(body.value(QStringLiteral("file_type")).toString(), static_cast<int>(d));
+            if (detect.isDouble() && d >= 0 && d == std::floor(d) && d <= 1000) {
+                const QString kind = body.value(QStringLiteral("file_type")).toString();
+                QString folder;
+                int limit = 0;
+                if (gpWin->alarmFolderOf(kind, static_cast<int>(d), &folder, &limit)) {
+                    answerOnPool(req, reply, guard, [folder, limit](CTask_FormData_Mongoose& r) {
+                        r.data.json = DiVuVarude::alarmFolderList(folder, limit);
+                    });
+                    return;
+                }
+                reply.data.json = gpWin->getPicFileList(kind, static_cast<int>(d));
+            }
         }
         answer(guard, reply);
     });

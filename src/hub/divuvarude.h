@@ -19,6 +19,7 @@
 #include <QObject>
 #include <QRgb>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <functional>
@@ -131,6 +132,27 @@ public:
     // One kind ("temp", "okresult", "ngresult") of one step as
     // {"file_name", "file_mtime"}; {} for another kind or step.
     QJsonObject getPicFileList(const QString& kind, int detect);
+
+    // The same lists in two halves, so that the folders (thousands of files
+    // when full) are read off the hub's thread: what the hub knows is taken
+    // on its thread, the folders are listed on any thread.
+    struct AlarmListing {
+        QStringList ngFolders, okFolders;  // one per step of the list; "" past step 3
+        int ngLimit = 0;
+        int okLimit = 0;
+        // {"okresimg_group", "ngresimg_group"} as getPicFileList() has them. Any thread.
+        QJsonObject list() const;
+    };
+    // Hub's thread: {"tmpimg_group", "tmptime_group"} of getPicFileList(), and
+    // what its other half lists.
+    QJsonObject templateFileLists();
+    AlarmListing alarmListing() const;
+    // The folder and limit of an "okresult" or "ngresult" list of a step;
+    // false for another kind or step. Any thread.
+    bool alarmFolderOf(const QString& kind, int detect, QString* folder, int* limit) const;
+    // One alarm folder as {"file_name", "file_mtime"}, newest first, at most
+    // `limit`. Any thread.
+    static QJsonObject alarmFolderList(const QString& folder, int limit);
     // NG image number % 3 of step index % gDNum held in memory; empty when
     // there is none. The pixels are never written again. Any thread.
     cv::Mat getNGPic(int index, int number);

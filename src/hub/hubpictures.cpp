@@ -12,11 +12,18 @@
 #include "inspection/cammersingleton.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QDebug>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QMutexLocker>
 #include <QThread>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -49,14 +56,35 @@ QString insideFolder(const QDir& dir, const QString& name)
     return path;
 }
 
-// The alarm images of a folder, newest first, at most `limit`.
+// The alarm images of a folder, newest first (same time: by name), at most
+// `limit`. Sorted on the times read once per file: sorting through
+// QFileInfo's local-time stamps costs a time-zone lookup, a stat of
+// /etc/localtime, per comparison, which made a full folder take tens of
+// milliseconds on the main thread.
 QFileInfoList newestImages(const QDir& dir, int limit)
 {
-    QFileInfoList files = dir.entryInfoList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Time);
-    if (limit < 0)
-        limit = 0;
-    if (files.size() > limit)
-        files.erase(files.begin() + limit, files.end());
+    struct Entry {
+        qint64 mtimeMs;
+        QString name;
+    };
+    std::vector<Entry> entries;
+    const QStringList names = dir.entryList({QStringLiteral("*.jpg")}, QDir::Files);
+    entries.reserve(size_t(names.size()));
+    for (const QString& name : names) {
+        struct stat st {};
+        if (::stat(QFile::encodeName(dir.filePath(name)).constData(), &st) != 0)
+            continue;  // gone since the listing
+        entries.push_back({qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000, name});
+    }
+    const size_t keep = std::min(entries.size(), size_t(std::max(0, limit)));
+    const auto newerFirst = [](const Entry& a, const Entry& b) {
+        return a.mtimeMs != b.mtimeMs ? a.mtimeMs > b.mtimeMs : a.name.compare(b.name) < 0;
+    };
+    std::partial_sort(entries.begin(), entries.begin() + std::ptrdiff_t(keep), entries.end(), newerFirst);
+    QFileInfoList files;
+    files.reserve(int(keep));
+    for (size_t i = 0; i < keep; ++i)
+        files << QFileInfo(dir, entries[i].name);
     return files;
 }
 
@@ -102,52 +130,87 @@ QString DiVuVarude::getPicDir(QString name, int detect, QString kind)
     return CameraImage::templatePath(detect, name);
 }
 
-QJsonObject DiVuVarude::getPicFileList()
+QJsonObject DiVuVarude::templateFileLists()
 {
-    QJsonArray templates, times, ng, ok;
+    QJsonArray templates, times;
     CameraImage* image = m_camera->cameraImage();
     for (int k = 0; k < gDNum; ++k) {
-        if (!pictureStep(k)) {
-            templates.append(QString());
-            times.append(QString());
-            ng.append(QString());
-            ok.append(QString());
-            continue;
-        }
-        templates.append(image->getTemplateNamelist(k).join(QLatin1Char(';')));
-        times.append(image->getTemplateTimelist(k).join(QLatin1Char(';')));
-        ng.append(namesOf(newestImages(alarmDirectory(k, false), gPicNumNG.load())).join(QLatin1Char(';')));
-        ok.append(namesOf(newestImages(alarmDirectory(k, true), gPicNumOK.load())).join(QLatin1Char(';')));
+        templates.append(pictureStep(k) ? image->getTemplateNamelist(k).join(QLatin1Char(';')) : QString());
+        times.append(pictureStep(k) ? image->getTemplateTimelist(k).join(QLatin1Char(';')) : QString());
     }
-    return QJsonObject{{QStringLiteral("tmpimg_group"), templates},
-                       {QStringLiteral("tmptime_group"), times},
-                       {QStringLiteral("okresimg_group"), ok},
-                       {QStringLiteral("ngresimg_group"), ng}};
+    return QJsonObject{{QStringLiteral("tmpimg_group"), templates}, {QStringLiteral("tmptime_group"), times}};
+}
+
+DiVuVarude::AlarmListing DiVuVarude::alarmListing() const
+{
+    AlarmListing listing;
+    listing.ngLimit = gPicNumNG.load();
+    listing.okLimit = gPicNumOK.load();
+    for (int k = 0; k < gDNum; ++k) {
+        listing.ngFolders << (pictureStep(k) ? alarmDirectory(k, false).path() : QString());
+        listing.okFolders << (pictureStep(k) ? alarmDirectory(k, true).path() : QString());
+    }
+    return listing;
+}
+
+QJsonObject DiVuVarude::AlarmListing::list() const
+{
+    auto texts = [](const QStringList& folders, int limit) {
+        QJsonArray out;
+        for (const QString& folder : folders)
+            out.append(folder.isEmpty() ? QString()
+                                        : namesOf(newestImages(QDir(folder), limit)).join(QLatin1Char(';')));
+        return out;
+    };
+    return QJsonObject{{QStringLiteral("okresimg_group"), texts(okFolders, okLimit)},
+                       {QStringLiteral("ngresimg_group"), texts(ngFolders, ngLimit)}};
+}
+
+QJsonObject DiVuVarude::getPicFileList()
+{
+    QJsonObject all = templateFileLists();
+    const QJsonObject alarms = alarmListing().list();
+    for (auto it = alarms.begin(); it != alarms.end(); ++it)
+        all.insert(it.key(), it.value());
+    return all;
+}
+
+bool DiVuVarude::alarmFolderOf(const QString& kind, int detect, QString* folder, int* limit) const
+{
+    const bool okKind = kind == QLatin1String("okresult");
+    if (!pictureStep(detect) || (!okKind && kind != QLatin1String("ngresult")))
+        return false;
+    *folder = alarmDirectory(detect, okKind).path();
+    *limit = okKind ? gPicNumOK.load() : gPicNumNG.load();
+    return true;
+}
+
+QJsonObject DiVuVarude::alarmFolderList(const QString& folder, int limit)
+{
+    QJsonArray names, times;
+    for (const QFileInfo& f : newestImages(QDir(folder), limit)) {
+        names.append(f.fileName());
+        times.append(f.lastModified().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    }
+    return QJsonObject{{QStringLiteral("file_name"), names}, {QStringLiteral("file_mtime"), times}};
 }
 
 QJsonObject DiVuVarude::getPicFileList(const QString& kind, int detect)
 {
-    if (!pictureStep(detect))
+    QString folder;
+    int limit = 0;
+    if (alarmFolderOf(kind, detect, &folder, &limit))
+        return alarmFolderList(folder, limit);
+    if (kind != QLatin1String("temp") || !pictureStep(detect))
         return QJsonObject();
     QJsonArray names, times;
-    if (kind == QLatin1String("temp")) {
-        CameraImage* image = m_camera->cameraImage();
-        const QStringList n = image->getTemplateNamelist(detect);
-        const QStringList t = image->getTemplateTimelist(detect);
-        const int limit = m_params ? m_params->h_temp_count : 0;
-        for (int i = 0; i < n.size() && i < limit; ++i) {
-            names.append(n[i]);
-            times.append(t.value(i));
-        }
-    } else if (kind == QLatin1String("okresult") || kind == QLatin1String("ngresult")) {
-        const bool okKind = kind == QLatin1String("okresult");
-        for (const QFileInfo& f :
-             newestImages(alarmDirectory(detect, okKind), okKind ? gPicNumOK.load() : gPicNumNG.load())) {
-            names.append(f.fileName());
-            times.append(f.lastModified().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
-        }
-    } else {
-        return QJsonObject();
+    CameraImage* image = m_camera->cameraImage();
+    const QStringList n = image->getTemplateNamelist(detect);
+    const QStringList t = image->getTemplateTimelist(detect);
+    const int templateLimit = m_params ? m_params->h_temp_count : 0;
+    for (int i = 0; i < n.size() && i < templateLimit; ++i) {
+        names.append(n[i]);
+        times.append(t.value(i));
     }
     return QJsonObject{{QStringLiteral("file_name"), names}, {QStringLiteral("file_mtime"), times}};
 }
