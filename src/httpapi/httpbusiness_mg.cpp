@@ -63,6 +63,7 @@ bool HttpBusiness_MG::repostToOwnThread(const char* method, const CTask_FormData
 {
     if (QThread::currentThread() == thread())
         return false;
+    ++m_waitingCalls;
     QCoreApplication::postEvent(this, new RepostedCall(method, req), Qt::LowEventPriority);
     return true;
 }
@@ -72,6 +73,7 @@ bool HttpBusiness_MG::event(QEvent* e)
     if (e->type() != RepostedCall::kind())
         return QObject::event(e);
     const auto* call = static_cast<RepostedCall*>(e);
+    --m_waitingCalls;
     if (!QMetaObject::invokeMethod(this, call->method, Qt::DirectConnection,
                                    Q_ARG(CTask_FormData_Mongoose, call->req)))
         qCWarning(level_1) << "[HTTP] cannot call" << call->method << "on the main thread";

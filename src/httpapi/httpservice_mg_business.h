@@ -23,6 +23,7 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -51,6 +52,8 @@ public:
     void start();
 
     QSharedPointer<HttpReactor_MG> reactor() const { return m_reactor; }
+    // Handler calls re-posted to this object's thread that have not run yet.
+    int callsWaitingForOwnThread() const { return m_waitingCalls.load(); }
 
 public slots:
     void mghttpbus_demo(const CTask_FormData_Mongoose& req);
@@ -65,6 +68,7 @@ protected:
     bool event(QEvent* e) override;
 
     QSharedPointer<HttpReactor_MG> m_reactor;
+    std::atomic<int> m_waitingCalls{0};
     QHostAddress host;
     quint16 port;
     int limit_max_recvdatas;
@@ -311,6 +315,10 @@ private:
     QFuture<void> m_exportTask;
     // The main thread's copies of the frame and mask for the image replies.
     ReusedImageCopies m_imageCopies;
+    // The last copy of the detection frame and the frame count it was taken
+    // at: requests between two frames share it (main thread).
+    cv::Mat m_frameCopy;
+    quint64 m_frameCopyGeneration = 0;
     HttpServiceManagerLinks m_links;
     quint16 m_exportPushPort = 10416;
     // Device-list cache: the last answer and when (monotonic ms) its search ended.

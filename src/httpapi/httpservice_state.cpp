@@ -134,7 +134,14 @@ void HttpService_MG_Business::answerDetectionImages(const CTask_FormData_Mongoos
         images.scope = gpWin->getOrigMaskScope();
         if (withFrame) {
             images.detectinfo = gpWin->detectInfo(step);
-            images.frame = m_imageCopies.copy(gpWin->getOrigImage());
+            // The copy is never written again while it is held, so a
+            // request that comes before the next frame takes it as it is.
+            const quint64 generation = gpWin->origImageGeneration();
+            if (m_frameCopy.empty() || generation != m_frameCopyGeneration) {
+                m_frameCopy = m_imageCopies.copy(gpWin->getOrigImage());
+                m_frameCopyGeneration = generation;
+            }
+            images.frame = m_frameCopy;
         }
     }
     if (withFrame)

@@ -157,6 +157,8 @@ public:
     // there is none. The pixels are never written again. Any thread.
     cv::Mat getNGPic(int index, int number);
     cv::Mat getOrigImage();
+    // Changes whenever getOrigImage()'s pixels do (equal counts, equal pixels).
+    quint64 origImageGeneration() const;
     cv::Mat getOrigMask();
     cv::Rect getOrigMaskScope();
     // Hands the alarm images of one event of a cycle (kind 2 OK, 3 NG held,

@@ -234,6 +234,11 @@ cv::Mat DiVuVarude::getOrigImage()
     return m_camera->cameraImage()->getWorkImage();
 }
 
+quint64 DiVuVarude::origImageGeneration() const
+{
+    return m_camera->cameraImage()->workGeneration();
+}
+
 cv::Mat DiVuVarude::getOrigMask()
 {
     return m_camera->cameraSingleton()->getIgnoreMask(0);

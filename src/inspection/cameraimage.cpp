@@ -134,6 +134,7 @@ void CameraImage::initImage(bool colour)
         m_work = newImage();
         m_shape = newImage();
     }
+    m_workGeneration.fetch_add(1, std::memory_order_release);
     createTemplate();
     createNgImage();
 }
@@ -154,6 +155,9 @@ void CameraImage::updateImageData()
 {
     if (m_raw.empty() || m_work.empty())
         return;
+    // Counted before the pixels change: a copy taken under the old count is
+    // never taken for the new frame.
+    m_workGeneration.fetch_add(1, std::memory_order_release);
     if (m_format == kFormatNV12) {
         // 4:2:0 needs an even frame; the luma plane is followed by H/2 rows of
         // chroma pairs.

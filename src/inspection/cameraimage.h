@@ -50,6 +50,8 @@
 
 #include <opencv2/core.hpp>
 
+#include <atomic>
+
 class CameraSingleton;
 class QFileInfo;
 
@@ -121,6 +123,9 @@ public:
     cv::Mat getShpaeImage() const { return m_shape; }
     // The working image (the latest converted frame).
     cv::Mat getWorkImage() const { return m_work; }
+    // Counts the changes of the working image (each converted frame, each
+    // new buffer): equal counts, equal pixels. Any thread.
+    quint64 workGeneration() const { return m_workGeneration.load(std::memory_order_acquire); }
 
     // --- templates --------------------------------------------------------------
     // The index-th template of the step; empty (logged) for an index or step
@@ -227,6 +232,7 @@ private:
     cv::Mat m_raw;    // one row of (int)(gImageLen x 1.5) bytes
     cv::Mat m_rgba;   // gImageH x gImageW, 8-bit 4 channels
     cv::Mat m_work;   // gImageH x gImageW, m_channels
+    std::atomic<quint64> m_workGeneration{0};
     cv::Mat m_shape;  // gImageH x gImageW, m_channels
     std::vector<std::vector<stuCameraImage>> m_templates;
     CameraSingleton* m_store;

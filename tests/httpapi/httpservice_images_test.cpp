@@ -17,6 +17,8 @@
 #include <QFile>
 
 #include <atomic>
+#include <chrono>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <thread>
@@ -282,11 +284,21 @@ TEST(HttpServiceImagesTest, ImagesArriveWholeWhileMainStoresNgImagesAndSwitchesT
 TEST(HttpServiceImagesTest, ASlowClientKeepsTheFrameOfItsRequestWhileNewerFramesAreAnswered)
 {
     ProgramFixture f;
-    f.hub->camera()->cameraImage()->initImage(true);  // colour: far more than the sockets hold
-    cv::Mat work = f.hub->getOrigImage();
-    const int frameBytes = int(work.total() * work.elemSize());
-    ASSERT_GT(frameBytes, 8000000);
-    work.setTo(cv::Scalar::all(1));
+    CameraImage& image = *f.hub->camera()->cameraImage();
+    image.initImage(true);  // colour: far more than the sockets hold
+    // A new frame as the capture brings it: raw NV12 converted into the
+    // working image.
+    auto newFrame = [&](int v) {
+        uchar* raw = image.rawBuffer();
+        const int luma = image.getImageDataLen() * 2 / 3;
+        std::memset(raw, 16 + v * 17, size_t(luma));
+        std::memset(raw + luma, 128, size_t(image.getImageDataLen() - luma));
+        image.updateImageData();
+        const cv::Mat work = f.hub->getOrigImage();
+        return QByteArray(reinterpret_cast<const char*>(work.data), int(work.total() * work.elemSize()));
+    };
+    const QByteArray first = newFrame(0);
+    ASSERT_GT(first.size(), 8000000);
 
     testsupport::RawHttpConnection slow(f.port());
     ASSERT_TRUE(slow.send("POST /dide/context/get_curng_info HTTP/1.1\r\nHost: c\r\nContent-Type: application/json\r\n"
@@ -298,14 +310,97 @@ TEST(HttpServiceImagesTest, ASlowClientKeepsTheFrameOfItsRequestWhileNewerFrames
     }
     ASSERT_FALSE(got.isEmpty()) << "the slow client's reply has begun";
 
-    for (int v = 2; v <= 12; ++v) {
-        work.setTo(cv::Scalar::all(v));
-        const QByteArray org = partBytes(f.request("/dide/context/get_curng_info").raw.body, "orgmat");
-        EXPECT_EQ(org.size(), frameBytes) << v;
-        EXPECT_EQ(org.count(char(v)), org.size()) << "frame " << v;
+    for (int v = 1; v <= 11; ++v) {
+        const QByteArray frame = newFrame(v);
+        for (int again = 0; again < 2; ++again)  // twice on the same frame
+            EXPECT_TRUE(partBytes(f.request("/dide/context/get_curng_info").raw.body, "orgmat") == frame)
+                << "frame " << v << ", request " << again;
     }
     got += slow.readAll(20000);
-    const QByteArray org = partBytes(RawHttpReply::parse(got).body, "orgmat");
-    EXPECT_EQ(org.size(), frameBytes);
-    EXPECT_EQ(org.count(char(1)), org.size()) << "the slow client's frame was written over while it was sent";
+    EXPECT_TRUE(partBytes(RawHttpReply::parse(got).body, "orgmat") == first)
+        << "the slow client's frame was written over while it was sent";
+}
+
+// The picture lists of the alarm folders (read off the main thread): newest
+// first, same times by name, only pictures, at most the folder's limit; the
+// templates' lists beside them.
+TEST(HttpServiceImagesTest, PictureListsAreTheNewestPicturesOfEachFolderWithinItsLimit)
+{
+    ProgramFixture f;
+    const int savedNg = gPicNumNG.load();
+    const int savedOk = gPicNumOK.load();
+    gPicNumNG.store(2);
+    gPicNumOK.store(3);
+    const QDateTime base = QDateTime::currentDateTime().addSecs(-3600);
+    auto put = [](const QDir& dir, const QString& name, const QDateTime& when) {
+        QFile p(dir.filePath(name));
+        ASSERT_TRUE(p.open(QIODevice::WriteOnly));
+        p.write("jpg");
+        ASSERT_TRUE(p.flush());
+        ASSERT_TRUE(p.setFileTime(when, QFileDevice::FileModificationTime));
+    };
+    put(f.hub->alarmDirectory(0, false), "a.jpg", base.addSecs(-30));
+    put(f.hub->alarmDirectory(0, false), "b.jpg", base.addSecs(-10));
+    put(f.hub->alarmDirectory(0, false), "c.jpg", base.addSecs(-20));
+    put(f.hub->alarmDirectory(0, false), "z.txt", base);
+    put(f.hub->alarmDirectory(1, true), "y.jpg", base);
+    put(f.hub->alarmDirectory(1, true), "x.jpg", base);
+
+    const HttpAnswer all = f.request("/dide/context/getsyspic");
+    ASSERT_EQ(all.code, 0);
+    EXPECT_EQ(all.result.value("ngresimg_group").toArray().at(0).toString(), "b.jpg;c.jpg");
+    EXPECT_EQ(all.result.value("okresimg_group").toArray().at(1).toString(), "x.jpg;y.jpg");
+    EXPECT_EQ(all.result.value("okresimg_group").toArray().at(0).toString(), "");
+    EXPECT_EQ(all.result.value("tmpimg_group").toArray().size(), all.result.value("ngresimg_group").toArray().size());
+    EXPECT_TRUE(all.result.value("tmpimg_group").toArray().at(0).toString().contains("template00.bmp"));
+
+    struct Case {
+        const char* kind;
+        int detect;
+        QStringList names;
+    };
+    for (const Case& c : {Case{"ngresult", 0, {"b.jpg", "c.jpg"}}, Case{"okresult", 1, {"x.jpg", "y.jpg"}},
+                          Case{"okresult", 0, {}}}) {
+        const HttpAnswer one =
+            f.request("/dide/context/getsyspic_item", QJsonObject{{"file_type", c.kind}, {"detect", c.detect}});
+        EXPECT_EQ(one.result.value("file_name").toVariant().toStringList(), c.names) << c.kind << c.detect;
+        EXPECT_EQ(one.result.value("file_mtime").toArray().size(), c.names.size()) << c.kind << c.detect;
+    }
+    const HttpAnswer ng = f.request("/dide/context/getsyspic_item", QJsonObject{{"file_type", "ngresult"}, {"detect", 0}});
+    EXPECT_EQ(ng.result.value("file_mtime").toArray().at(0).toString(),
+              base.addSecs(-10).toString("yyyy-MM-dd hh:mm:ss"));
+    gPicNumNG.store(savedNg);
+    gPicNumOK.store(savedOk);
+}
+
+// Requests for main-thread routes that queued up while the main thread was
+// busy wait behind a work event that comes after them: the detection runs
+// first.
+TEST(HttpServiceImagesTest, AWorkEventRunsBeforeTheRequestsQueuedForTheMainThread)
+{
+    ProgramFixture f;
+    f.service->clearStages();
+    const quint16 port = f.port();
+    const std::vector<QByteArray> routes = {"/dide/context/getsyspic", "/dide/context/get_curng_info",
+                                            "/dide/context/runresult_info"};
+    std::vector<std::thread> clients;
+    for (const QByteArray& route : routes)
+        clients.emplace_back([port, route] {
+            rawHttpExchange(port, "POST " + route + " HTTP/1.1\r\nHost: c\r\nContent-Type: application/json\r\n"
+                                                    "Content-Length: 2\r\n\r\n{}", 20000);
+        });
+    // The main thread is busy (it runs no events) until the workers have
+    // handed every request over to it.
+    for (int i = 0; i < 2000 && f.service->callsWaitingForOwnThread() < int(routes.size()); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(f.service->callsWaitingForOwnThread(), int(routes.size()));
+    int handlersBefore = -1;
+    QObject context;
+    QMetaObject::invokeMethod(&context, [&] { handlersBefore = f.service->stages().size(); }, Qt::QueuedConnection);
+    for (int i = 0; i < 200 && f.service->stages().size() < int(routes.size()); ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    for (std::thread& t : clients)
+        t.join();
+    EXPECT_EQ(handlersBefore, 0) << "handlers ran before the work event";
+    EXPECT_EQ(f.service->stages().size(), int(routes.size()));
 }
