@@ -11,6 +11,8 @@
 HttpService_MG_Business::HttpService_MG_Business(HttpBusiness_MG_Config config)
     : HttpBusiness_MG(std::move(config), nullptr)
 {
+    m_replyPool.setMaxThreadCount(4);  // one per route that finishes there
+    m_replyPool.setExpiryTimeout(-1);
     // On the worker, just before the handler: the request's user becomes the
     // work block's current user.
     connect(m_reactor.data(), &HttpReactor_MG::sigRecvMessage, m_reactor.data(),

@@ -20,6 +20,7 @@
 #include <QJsonArray>
 #include <QMutex>
 #include <QObject>
+#include <QThreadPool>
 #include <QSharedPointer>
 #include <QString>
 
@@ -315,6 +316,9 @@ private:
     QFuture<void> m_exportTask;
     // The main thread's copies of the frame and mask for the image replies.
     ReusedImageCopies m_imageCopies;
+    // Where main-thread handlers finish their answers (answerOnPool): its own
+    // threads, kept, so their lowered priority touches no other work.
+    QThreadPool m_replyPool;
     // The last copy of the detection frame and the frame count it was taken
     // at: requests between two frames share it (main thread).
     cv::Mat m_frameCopy;

@@ -191,7 +191,7 @@ void HttpService_MG_Business::answerOnPool(const CTask_FormData_Mongoose& req, c
 {
     QSharedPointer<HttpReactor_MG> reactor = m_reactor;
     // The guard goes along: the route stays busy until the answer is out.
-    QtConcurrent::run([reactor, req, base, guard, fill] {
+    QtConcurrent::run(&m_replyPool, [reactor, req, base, guard, fill] {
         HttpReactor_MG::lowerThisThreadsPriority();
         CTask_FormData_Mongoose reply = base;
         try {

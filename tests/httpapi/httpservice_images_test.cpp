@@ -16,7 +16,15 @@
 #include <QCryptographicHash>
 #include <QFile>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <QDir>
+
 #include <atomic>
+#include <cerrno>
+#include <map>
 #include <chrono>
 #include <cstring>
 #include <optional>
@@ -403,4 +411,30 @@ TEST(HttpServiceImagesTest, AWorkEventRunsBeforeTheRequestsQueuedForTheMainThrea
         t.join();
     EXPECT_EQ(handlersBefore, 0) << "handlers ran before the work event";
     EXPECT_EQ(f.service->stages().size(), int(routes.size()));
+}
+
+// The service's threads yield the CPU to the main thread's detection: the
+// server thread, the workers and the threads that finish image answers run
+// at a higher nice value, the main thread keeps its own.
+TEST(HttpServiceImagesTest, TheServiceThreadsGiveWayToTheMainThread)
+{
+    ProgramFixture f;
+    EXPECT_TRUE(f.request("/dide/context/get_curng_info").raw.statusLine.contains("200"));
+    EXPECT_EQ(f.request("/dide/context/getcamera_status").code, 0);
+    const int mainNice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)));
+    std::map<QString, QList<int>> niceByName;
+    for (const QString& tid : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm("/proc/self/task/" + tid + "/comm");
+        if (!comm.open(QIODevice::ReadOnly))
+            continue;
+        errno = 0;
+        const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid.toInt()));
+        if (errno == 0)
+            niceByName[QString::fromUtf8(comm.readAll()).trimmed()] << nice;
+    }
+    ASSERT_EQ(niceByName.count("HttpReactor_MG"), 1u);
+    EXPECT_EQ(niceByName["HttpReactor_MG"].value(0), mainNice + HttpReactor_MG::kServiceNice);
+    // Workers and answer threads are pooled threads: at least four of them
+    // (three workers, one that finished the image answer) were lowered.
+    EXPECT_GE(niceByName["Thread (pooled)"].count(mainNice + HttpReactor_MG::kServiceNice), 4);
 }
