@@ -169,18 +169,23 @@ httpserver::Reply HttpReactor_MG::Reply_Integrality_MultiPart(const CTask_FormDa
 
     // The part heads and JSON fields are written as text; each image's pixels
     // go out from the image itself, which the reply keeps until it is sent,
-    // so no copy of the whole body is ever assembled.
+    // so no copy of the whole body is ever assembled. A text ends before each
+    // image and at the end: reserved up front, no text moves once a piece
+    // points into it.
     struct Held {
         std::vector<QByteArray> texts;
         std::vector<cv::Mat> images;
     };
     auto held = std::make_shared<Held>();
-    std::vector<std::pair<bool, size_t>> order;  // (is an image, index into texts or images)
+    held->texts.reserve(size_t(r.data.multipart_images.size()) + 1);
+    httpserver::Reply reply = withHead(std::move(map), r, QByteArray());
     QByteArray text;
     auto endText = [&] {
-        order.push_back({false, held->texts.size()});
         held->texts.push_back(std::move(text));
         text = QByteArray();
+        const QByteArray& t = held->texts.back();
+        if (!t.isEmpty())
+            reply.pieces.push_back({t.constData(), size_t(t.size())});
     };
     for (auto it = r.data.multipart_fields.cbegin(); it != r.data.multipart_fields.cend(); ++it) {
         const QVariant& v = it.value();
@@ -213,25 +218,13 @@ httpserver::Reply HttpReactor_MG::Reply_Integrality_MultiPart(const CTask_FormDa
                 + "\r\n\r\n";
         endText();
         if (bytes > 0) {
-            order.push_back({true, held->images.size()});
-            held->images.push_back(pixels);
+            held->images.push_back(pixels);  // a Mat's pixels stay where they are
+            reply.pieces.push_back({reinterpret_cast<const char*>(pixels.data), size_t(bytes)});
         }
         text += "\r\n";
     }
     text += multipartBoundary() + "\r\n";
     endText();
-
-    httpserver::Reply reply = withHead(std::move(map), r, QByteArray());
-    // The holder is complete: the spans may point into it now.
-    reply.pieces.reserve(order.size());
-    for (const auto& [isImage, i] : order) {
-        if (isImage) {
-            const cv::Mat& m = held->images[i];
-            reply.pieces.push_back({reinterpret_cast<const char*>(m.data), m.total() * m.elemSize()});
-        } else if (!held->texts[i].isEmpty()) {
-            reply.pieces.push_back({held->texts[i].constData(), size_t(held->texts[i].size())});
-        }
-    }
     reply.keep = std::move(held);
     return reply;
 }

@@ -221,9 +221,7 @@ void HttpService_MG_Business::DideContext__getsyspic(const CTask_FormData_Mongoo
         reply.data.json = gpWin->templateFileLists();
         const DiVuVarude::AlarmListing listing = gpWin->alarmListing();
         answerOnPool(req, reply, guard, [listing, t0](CTask_FormData_Mongoose& r) {
-            const QJsonObject alarms = listing.list();
-            for (auto it = alarms.begin(); it != alarms.end(); ++it)
-                r.data.json.insert(it.key(), it.value());
+            listing.listInto(r.data.json);
             qCInfo(level_1) << "getsyspic use time(ms):" << gettimeofday_ms() - t0;
         });
     });

@@ -140,8 +140,9 @@ public:
         QStringList ngFolders, okFolders;  // one per step of the list; "" past step 3
         int ngLimit = 0;
         int okLimit = 0;
-        // {"okresimg_group", "ngresimg_group"} as getPicFileList() has them. Any thread.
-        QJsonObject list() const;
+        // Lists the folders into `lists` as getPicFileList() has them
+        // ("okresimg_group", "ngresimg_group"). Any thread.
+        void listInto(QJsonObject& lists) const;
     };
     // Hub's thread: {"tmpimg_group", "tmptime_group"} of getPicFileList(), and
     // what its other half lists.

@@ -12,9 +12,9 @@
 #include "inspection/cammersingleton.h"
 
 #include <QDateTime>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QDebug>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QMutexLocker>
@@ -153,7 +153,7 @@ DiVuVarude::AlarmListing DiVuVarude::alarmListing() const
     return listing;
 }
 
-QJsonObject DiVuVarude::AlarmListing::list() const
+void DiVuVarude::AlarmListing::listInto(QJsonObject& lists) const
 {
     auto texts = [](const QStringList& folders, int limit) {
         QJsonArray out;
@@ -162,16 +162,14 @@ QJsonObject DiVuVarude::AlarmListing::list() const
                                         : namesOf(newestImages(QDir(folder), limit)).join(QLatin1Char(';')));
         return out;
     };
-    return QJsonObject{{QStringLiteral("okresimg_group"), texts(okFolders, okLimit)},
-                       {QStringLiteral("ngresimg_group"), texts(ngFolders, ngLimit)}};
+    lists.insert(QStringLiteral("okresimg_group"), texts(okFolders, okLimit));
+    lists.insert(QStringLiteral("ngresimg_group"), texts(ngFolders, ngLimit));
 }
 
 QJsonObject DiVuVarude::getPicFileList()
 {
     QJsonObject all = templateFileLists();
-    const QJsonObject alarms = alarmListing().list();
-    for (auto it = alarms.begin(); it != alarms.end(); ++it)
-        all.insert(it.key(), it.value());
+    alarmListing().listInto(all);
     return all;
 }
 
