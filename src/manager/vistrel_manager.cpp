@@ -16,6 +16,7 @@
 #include "manager/hubpushsources.h"
 #include "manager/programworkservices.h"
 #include "net/tm_zrp_publish.h"
+#include "net/udp_push2app.h"
 #include "net/udp_push2app_simple.h"
 #include "statistics/stage_productstatistics.h"
 #include "platform/system/monotonicclock.h"
@@ -137,6 +138,10 @@ Vistrel_Manager::Vistrel_Manager(Vistrel_ManagerOptions options)
     PicturePush::setInstance(this);
     Udp_Push2APP_Simple::setWorkingUnitProbe(
         [flow] { return flow->get_PublishedRunDescribe().fgs_working_unitindex_abs; });
+    // The taken application's language, should an HTTP-over-UDP heartbeat
+    // client ever run: re-posted to this thread by set_Language.
+    if (g_manager == this)
+        Udp_Push2APP::setLanguageSink([this](const QString& language) { set_Language(language); });
 }
 
 Vistrel_Manager::~Vistrel_Manager()
@@ -145,6 +150,8 @@ Vistrel_Manager::~Vistrel_Manager()
     // registration undone and every part stopped and freed.
     stopwork();
     Udp_Push2APP_Simple::setWorkingUnitProbe({});
+    if (g_manager == this)
+        Udp_Push2APP::setLanguageSink({});
     if (HubManager::instance() == this)
         HubManager::setInstance(nullptr);
     if (FlowRebuild::instance() == this)

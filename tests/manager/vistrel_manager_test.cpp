@@ -13,6 +13,7 @@
 #include "manager/apppushes.h"
 #include "net/publishbench.h"
 #include "net/tm_zrp_publish.h"
+#include "net/udp_push2app.h"
 #include "statistics/stage_productstatistics.h"
 #include "support/cameragroup.h"
 #include "support/inprocesslink.h"
@@ -157,6 +158,26 @@ TEST(VistrelManager, LanguageSelectsTheTextColumnOnTheManagersThreadOnly)
     EXPECT_FALSE(answer);
     EXPECT_EQ(gLan.load(), 0) << "not applied on the calling thread";
     EXPECT_TRUE(waitFor([] { return gLan.load() == 1; })) << "re-posted to the manager's thread";
+}
+
+TEST(VistrelManager, TheTakenApplicationsLanguageReachesTheLanguageSwitch)
+{
+    ManagerBench b;
+    SKIP_WITHOUT_NETWORK(b);
+    ASSERT_EQ(Vistrel_Manager::instance(), b.manager.get());
+    const QString app = QStringLiteral("127.0.0.2");
+    b.camera.mgr->update_working_info([&](ZRC_WorkInfos& w) { w.taken_app_ip = app.toStdString(); });
+    Udp_Push2APP client(-1);  // carried, never started: its answer slot is fed here
+    CTask_FormData answer;
+    answer.peer_address = app;
+    answer.json = QJsonObject{{"result", QJsonObject{{"dotaken", true}, {"language", "en-US"}}}};
+    // On the client's socket thread, as in the program: re-posted to the manager.
+    std::unique_ptr<QThread> socketThread(QThread::create([&] { client.slot_udp_recv_rsp(answer); }));
+    socketThread->start();
+    socketThread->wait();
+    EXPECT_EQ(g_Language.get(), QStringLiteral("en-US"));
+    EXPECT_TRUE(waitFor([] { return gLan.load() == 1; })) << "the English column on the manager's thread";
+    g_Language = QStringLiteral("zh-CN");
 }
 
 TEST(VistrelManager, AliveWhileTheRunStateRefreshIsYoungerThanTwoSeconds)
