@@ -25,12 +25,14 @@ bool slot_usable(uint8_t* pkts[], int sizes[], int i)
     return pkts[i] && sizes[i] > RTP_HEADER_SIZE;
 }
 
-}  // namespace
-
-int rtp_enc_h264(rtp_enc* e, const uint8_t* nalu, int len, uint64_t ts, uint8_t* pkts[], int sizes[])
+uint32_t rtp_time(const rtp_enc* e, uint64_t ts)
 {
-    if (!e || !nalu || len <= 0 || !pkts || !sizes)
-        return -1;
+    return uint32_t(ts * e->sample_rate / 1000000);
+}
+
+// Drops a leading 3- or 4-byte start code; false when nothing is left.
+bool skip_start_code(const uint8_t*& nalu, int& len)
+{
     if (len >= 4 && nalu[0] == 0 && nalu[1] == 0 && nalu[2] == 0 && nalu[3] == 1) {
         nalu += 4;
         len -= 4;
@@ -38,9 +40,16 @@ int rtp_enc_h264(rtp_enc* e, const uint8_t* nalu, int len, uint64_t ts, uint8_t*
         nalu += 3;
         len -= 3;
     }
-    if (len <= 0)
+    return len > 0;
+}
+
+}  // namespace
+
+int rtp_enc_h264(rtp_enc* e, const uint8_t* nalu, int len, uint64_t ts, uint8_t* pkts[], int sizes[])
+{
+    if (!e || !nalu || len <= 0 || !pkts || !sizes || !skip_start_code(nalu, len))
         return -1;
-    const uint32_t rtp_ts = uint32_t(ts * e->sample_rate / 1000000);
+    const uint32_t rtp_ts = rtp_time(e, ts);
 
     if (!slot_usable(pkts, sizes, 0))
         return 0;
@@ -73,4 +82,109 @@ int rtp_enc_h264(rtp_enc* e, const uint8_t* nalu, int len, uint64_t ts, uint8_t*
         ++count;
     }
     return count;
+}
+
+int rtp_enc_h265(rtp_enc* e, const uint8_t* nalu, int len, uint64_t ts, uint8_t* pkts[], int sizes[])
+{
+    if (!e || !nalu || len <= 0 || !pkts || !sizes || !skip_start_code(nalu, len))
+        return -1;
+    const uint32_t rtp_ts = rtp_time(e, ts);
+
+    if (!slot_usable(pkts, sizes, 0))
+        return 0;
+    if (len <= sizes[0] - RTP_HEADER_SIZE) {
+        write_header(pkts[0], e, true, e->seq++, rtp_ts);
+        std::memcpy(pkts[0] + RTP_HEADER_SIZE, nalu, size_t(len));
+        sizes[0] = RTP_HEADER_SIZE + len;
+        return 1;
+    }
+
+    // Fragmentation units: the payload header is the NAL header with type 49,
+    // the FU header carries the unit's own type.
+    if (len < 3)
+        return 0;  // a bare 2-byte header that does not fit: nothing to cut
+    const uint8_t type = uint8_t((nalu[0] >> 1) & 0x3f);
+    const uint8_t ph0 = uint8_t((nalu[0] & 0x81) | (49 << 1));
+    const uint8_t ph1 = nalu[1];
+    const uint8_t* payload = nalu + 2;
+    int left = len - 2;
+    int count = 0;
+    bool first = true;
+    while (left > 0 && slot_usable(pkts, sizes, count) && sizes[count] > RTP_HEADER_SIZE + 3) {
+        const int room = sizes[count] - RTP_HEADER_SIZE - 3;
+        const bool last = left <= room;
+        const int take = last ? left : room;
+        uint8_t* p = pkts[count];
+        write_header(p, e, last, e->seq++, rtp_ts);
+        p[RTP_HEADER_SIZE] = ph0;
+        p[RTP_HEADER_SIZE + 1] = ph1;
+        p[RTP_HEADER_SIZE + 2] = uint8_t((first ? 0x80 : 0) | (last ? 0x40 : 0) | type);
+        std::memcpy(p + RTP_HEADER_SIZE + 3, payload, size_t(take));
+        sizes[count] = RTP_HEADER_SIZE + 3 + take;
+        payload += take;
+        left -= take;
+        first = false;
+        ++count;
+    }
+    return count;
+}
+
+int rtp_enc_aac(rtp_enc* e, const uint8_t* frame, int len, uint64_t ts, uint8_t* pkts[], int sizes[])
+{
+    if (!e || !frame || len <= 0 || !pkts || !sizes)
+        return -1;
+    if (len >= 7 && frame[0] == 0xff && (frame[1] & 0xf0) == 0xf0) {
+        const int header = (frame[1] & 0x01) ? 7 : 9;  // protection absent: no CRC
+        frame += header;
+        len -= header;
+    }
+    if (len <= 0 || len > 0x1fff)
+        return -1;
+    const uint32_t rtp_ts = rtp_time(e, ts);
+    enum { kAuSection = 4 };
+    int left = len;
+    int count = 0;
+    while (left > 0 && slot_usable(pkts, sizes, count) && sizes[count] > RTP_HEADER_SIZE + kAuSection) {
+        const int room = sizes[count] - RTP_HEADER_SIZE - kAuSection;
+        const bool last = left <= room;
+        const int take = last ? left : room;
+        uint8_t* p = pkts[count];
+        write_header(p, e, last, e->seq++, rtp_ts);
+        p[RTP_HEADER_SIZE] = 0;
+        p[RTP_HEADER_SIZE + 1] = 16;  // AU-headers-length in bits
+        p[RTP_HEADER_SIZE + 2] = uint8_t(len >> 5);
+        p[RTP_HEADER_SIZE + 3] = uint8_t((len & 0x1f) << 3);
+        std::memcpy(p + RTP_HEADER_SIZE + kAuSection, frame, size_t(take));
+        sizes[count] = RTP_HEADER_SIZE + kAuSection + take;
+        frame += take;
+        left -= take;
+        ++count;
+    }
+    return count;
+}
+
+int rtp_enc_g711(rtp_enc* e, const uint8_t* frame, int len, uint64_t ts, uint8_t* pkts[], int sizes[])
+{
+    if (!e || !frame || len <= 0 || !pkts || !sizes)
+        return -1;
+    const uint32_t rtp_ts = rtp_time(e, ts);
+    int left = len;
+    int count = 0;
+    while (left > 0 && slot_usable(pkts, sizes, count)) {
+        const int take = left < sizes[count] - RTP_HEADER_SIZE ? left : sizes[count] - RTP_HEADER_SIZE;
+        uint8_t* p = pkts[count];
+        const uint16_t seq = e->seq++;
+        write_header(p, e, seq == 0, seq, rtp_ts);
+        std::memcpy(p + RTP_HEADER_SIZE, frame, size_t(take));
+        sizes[count] = RTP_HEADER_SIZE + take;
+        frame += take;
+        left -= take;
+        ++count;
+    }
+    return count;
+}
+
+int rtp_enc_g726(rtp_enc* e, const uint8_t* frame, int len, uint64_t ts, uint8_t* pkts[], int sizes[])
+{
+    return rtp_enc_g711(e, frame, len, ts, pkts, sizes);
 }

@@ -330,10 +330,36 @@ TEST(RtspServerSetup, SessionsAndCodecs)
     EXPECT_EQ(rtsp_new_session(nullptr, "/x"), nullptr);
     rtsp_session_handle other = rtsp_new_session(s.demo, "/live/main");
     ASSERT_NE(other, nullptr);
-    EXPECT_EQ(rtsp_set_video(other, RTSP_CODEC_ID_VIDEO_H265, nullptr, 0), -1);
-    EXPECT_TRUE(log.contains("not supported codec_id 2 for video", RTSP_LOG_ERROR));
+    // Each medium takes its own codecs only.
+    EXPECT_EQ(rtsp_set_video(other, RTSP_CODEC_ID_VIDEO_MPEG4, nullptr, 0), -1);
+    EXPECT_TRUE(log.contains("not supported codec_id 3 for video", RTSP_LOG_ERROR));
+    EXPECT_EQ(rtsp_set_video(other, RTSP_CODEC_ID_AUDIO_AAC, nullptr, 0), -1);
+    EXPECT_TRUE(log.contains("not supported codec_id 16388 for video", RTSP_LOG_ERROR));
+    EXPECT_EQ(rtsp_set_audio(other, RTSP_CODEC_ID_VIDEO_H264, nullptr, 0), -1);
+    EXPECT_TRUE(log.contains("not supported codec_id 1 for audio", RTSP_LOG_ERROR));
+    EXPECT_EQ(rtsp_set_audio(nullptr, RTSP_CODEC_ID_AUDIO_G711A, nullptr, 0), -1);
+    // Without a codec nothing is sent or synchronised.
     EXPECT_EQ(rtsp_tx_video(other, reinterpret_cast<const uint8_t*>("\0\0\1e"), 4, 0), -1);
     EXPECT_EQ(rtsp_sync_video_ts(other, 0, 0), -1);
+    EXPECT_EQ(rtsp_tx_audio(other, reinterpret_cast<const uint8_t*>("\xd5\xd5"), 2, 0), -1);
+    EXPECT_EQ(rtsp_sync_audio_ts(other, 0, 0), -1);
+    // A session keeps its first codec of each medium.
+    EXPECT_EQ(rtsp_set_video(other, RTSP_CODEC_ID_VIDEO_H265, nullptr, 0), 0);
+    EXPECT_EQ(rtsp_set_video(other, RTSP_CODEC_ID_VIDEO_H265, nullptr, 0), 0);
+    EXPECT_EQ(rtsp_set_video(other, RTSP_CODEC_ID_VIDEO_H264, nullptr, 0), -1);
+    EXPECT_EQ(rtsp_set_audio(other, RTSP_CODEC_ID_AUDIO_G711U, nullptr, 0), 0);
+    EXPECT_EQ(rtsp_set_audio(other, RTSP_CODEC_ID_AUDIO_G711A, nullptr, 0), -1);
+    EXPECT_EQ(rtsp_sync_video_ts(other, 0, 0), 0);
+    EXPECT_EQ(rtsp_sync_audio_ts(other, 0, 0), 0);
+    EXPECT_EQ(rtsp_tx_audio(other, reinterpret_cast<const uint8_t*>("\xd5\xd5"), 2, 0), 2);
+    // Codec data that does not parse is only warned about.
+    const uint32_t badRate = 16000;
+    rtsp_session_handle third = rtsp_new_session(s.demo, "/live/third");
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(rtsp_set_audio(third, RTSP_CODEC_ID_AUDIO_G726, reinterpret_cast<const uint8_t*>(&badRate), 4), 0);
+    EXPECT_TRUE(log.contains("bit rate invalid", RTSP_LOG_ERROR));
+    EXPECT_TRUE(log.contains("parse codec_data failed", RTSP_LOG_WARN));
+    rtsp_del_session(third);
     rtsp_del_session(other);
     EXPECT_EQ(rtsp_do_event(nullptr), -1);
     EXPECT_EQ(rtsp_tx_video(nullptr, nullptr, 0, 0), -1);
