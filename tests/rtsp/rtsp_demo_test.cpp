@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <regex>
+#include <set>
 
 namespace {
 
@@ -249,6 +250,51 @@ TEST(RtspServerAnswers, SetupSessionsSsrcsAndTeardown)
     // A new SETUP after it gets a new session.
     r = exchange(a, "SETUP", s.url() + "/track1", 8, {"Transport: RTP/AVP/TCP;interleaved=0-1"});
     EXPECT_EQ(r.header("Session"), "1234567A");
+}
+
+TEST(RtspServerAnswers, AnAudioTrackIsSetUpAndTornDownOnItsOwn)
+{
+    testsupport::RtspLogCapture log;
+    RtspServer s;
+    ASSERT_TRUE(s.ok());
+    ASSERT_EQ(rtsp_set_audio(s.session, RTSP_CODEC_ID_AUDIO_G711A, nullptr, 0), 0);
+    RtspScriptedClient c(s.pumper());
+    ASSERT_TRUE(c.connectTo(s.port));
+
+    auto r = exchange(c, "DESCRIBE", s.url(), 1, {"Accept: application/sdp"});
+    EXPECT_NE(r.body.find("m=audio 0 RTP/AVP 97\r\nc=IN IP4 0.0.0.0\r\na=rtpmap:97 PCMA/8000/1\r\na=control:" +
+                          s.url() + "/track2\r\n"),
+              std::string::npos)
+        << r.body;
+    r = exchange(c, "SETUP", s.url() + "/track2", 2, {"Transport: RTP/AVP/TCP;interleaved=2-3"});
+    ASSERT_EQ(r.status, 200);
+    const std::string session = r.header("Session");
+    EXPECT_TRUE(log.contains("new rtp over tcp for audio", RTSP_LOG_INFO));
+    EXPECT_EQ(exchange(c, "SETUP", s.url() + "/track1", 3,
+                       {"Session: " + session, "Transport: RTP/AVP/TCP;interleaved=0-1"})
+                  .status,
+              200);
+    EXPECT_TRUE(log.contains("new rtp over tcp for video", RTSP_LOG_INFO));
+    EXPECT_EQ(exchange(c, "PLAY", s.url(), 4, {"Session: " + session}).status, 200);
+
+    // One frame of each medium reaches the viewer on its own channel.
+    const std::string alaw(160, '\xd5');
+    ASSERT_EQ(rtsp_tx_audio(s.session, reinterpret_cast<const uint8_t*>(alaw.data()), 160, s.ts), 160);
+    s.sendFrame(rtsptest::keyFrame(500));
+    std::set<int> channels;
+    for (int i = 0; i < 10 && channels.size() < 4; ++i) {
+        const auto f = c.readInterleaved(2000);
+        if (!f)
+            break;
+        channels.insert(f->channel);
+    }
+    EXPECT_EQ(channels, (std::set<int>{0, 1, 2, 3})) << "RTP and sender reports of both tracks";
+
+    // Tearing down the audio keeps the video; then the video: back to init.
+    EXPECT_EQ(exchange(c, "TEARDOWN", s.url() + "/track2", 5, {"Session: " + session}).status, 200);
+    EXPECT_EQ(exchange(c, "PLAY", s.url(), 6, {"Session: " + session}).status, 200);
+    EXPECT_EQ(exchange(c, "TEARDOWN", s.url() + "/track1", 7, {"Session: " + session}).status, 200);
+    EXPECT_EQ(exchange(c, "PLAY", s.url(), 8).status, 455);
 }
 
 TEST(RtspServerRequests, BytewisePipelinedAndSplit)
