@@ -45,7 +45,16 @@ bool skip_start_code(const uint8_t*& nalu, int& len)
 
 }  // namespace
 
-int rtp_enc_h264(rtp_enc* e, const uint8_t* nalu, int len, uint64_t ts, uint8_t* pkts[], int sizes[])
+namespace {
+
+// One NAL unit (start code optional) as a single packet when it fits, else
+// as fragments: each fragment starts with `fu_len` bytes of fragment headers,
+// written by write_fu(packet payload, nal unit, first, last), and carries up
+// to capacity - 12 - fu_len bytes of the unit after its `header_len`-byte NAL
+// header. The marker is set on the unit's last packet.
+template <typename WriteFu>
+int packetise_nal_unit(rtp_enc* e, const uint8_t* nalu, int len, uint64_t ts, uint8_t* pkts[], int sizes[],
+                       int header_len, int fu_len, WriteFu write_fu)
 {
     if (!e || !nalu || len <= 0 || !pkts || !sizes || !skip_start_code(nalu, len))
         return -1;
@@ -59,23 +68,22 @@ int rtp_enc_h264(rtp_enc* e, const uint8_t* nalu, int len, uint64_t ts, uint8_t*
         sizes[0] = RTP_HEADER_SIZE + len;
         return 1;
     }
+    if (len <= header_len)
+        return 0;  // a bare header that does not fit: nothing to cut
 
-    // FU-A: the NAL header becomes the FU indicator and FU header.
-    const uint8_t nal_header = nalu[0];
-    const uint8_t* payload = nalu + 1;
-    int left = len - 1;
+    const uint8_t* payload = nalu + header_len;
+    int left = len - header_len;
     int count = 0;
     bool first = true;
-    while (left > 0 && slot_usable(pkts, sizes, count) && sizes[count] > RTP_HEADER_SIZE + 2) {
-        const int room = sizes[count] - RTP_HEADER_SIZE - 2;
+    while (left > 0 && slot_usable(pkts, sizes, count) && sizes[count] > RTP_HEADER_SIZE + fu_len) {
+        const int room = sizes[count] - RTP_HEADER_SIZE - fu_len;
         const bool last = left <= room;
         const int take = last ? left : room;
         uint8_t* p = pkts[count];
         write_header(p, e, last, e->seq++, rtp_ts);
-        p[RTP_HEADER_SIZE] = uint8_t((nal_header & 0xe0) | 28);
-        p[RTP_HEADER_SIZE + 1] = uint8_t((first ? 0x80 : 0) | (last ? 0x40 : 0) | (nal_header & 0x1f));
-        std::memcpy(p + RTP_HEADER_SIZE + 2, payload, size_t(take));
-        sizes[count] = RTP_HEADER_SIZE + 2 + take;
+        write_fu(p + RTP_HEADER_SIZE, nalu, first, last);
+        std::memcpy(p + RTP_HEADER_SIZE + fu_len, payload, size_t(take));
+        sizes[count] = RTP_HEADER_SIZE + fu_len + take;
         payload += take;
         left -= take;
         first = false;
@@ -84,49 +92,33 @@ int rtp_enc_h264(rtp_enc* e, const uint8_t* nalu, int len, uint64_t ts, uint8_t*
     return count;
 }
 
+uint8_t fu_flags(bool first, bool last)
+{
+    return uint8_t((first ? 0x80 : 0) | (last ? 0x40 : 0));
+}
+
+}  // namespace
+
+int rtp_enc_h264(rtp_enc* e, const uint8_t* nalu, int len, uint64_t ts, uint8_t* pkts[], int sizes[])
+{
+    // FU-A: the NAL header becomes the FU indicator (type 28) and FU header.
+    return packetise_nal_unit(e, nalu, len, ts, pkts, sizes, 1, 2,
+                              [](uint8_t* fu, const uint8_t* unit, bool first, bool last) {
+                                  fu[0] = uint8_t((unit[0] & 0xe0) | 28);
+                                  fu[1] = uint8_t(fu_flags(first, last) | (unit[0] & 0x1f));
+                              });
+}
+
 int rtp_enc_h265(rtp_enc* e, const uint8_t* nalu, int len, uint64_t ts, uint8_t* pkts[], int sizes[])
 {
-    if (!e || !nalu || len <= 0 || !pkts || !sizes || !skip_start_code(nalu, len))
-        return -1;
-    const uint32_t rtp_ts = rtp_time(e, ts);
-
-    if (!slot_usable(pkts, sizes, 0))
-        return 0;
-    if (len <= sizes[0] - RTP_HEADER_SIZE) {
-        write_header(pkts[0], e, true, e->seq++, rtp_ts);
-        std::memcpy(pkts[0] + RTP_HEADER_SIZE, nalu, size_t(len));
-        sizes[0] = RTP_HEADER_SIZE + len;
-        return 1;
-    }
-
     // Fragmentation units: the payload header is the NAL header with type 49,
     // the FU header carries the unit's own type.
-    if (len < 3)
-        return 0;  // a bare 2-byte header that does not fit: nothing to cut
-    const uint8_t type = uint8_t((nalu[0] >> 1) & 0x3f);
-    const uint8_t ph0 = uint8_t((nalu[0] & 0x81) | (49 << 1));
-    const uint8_t ph1 = nalu[1];
-    const uint8_t* payload = nalu + 2;
-    int left = len - 2;
-    int count = 0;
-    bool first = true;
-    while (left > 0 && slot_usable(pkts, sizes, count) && sizes[count] > RTP_HEADER_SIZE + 3) {
-        const int room = sizes[count] - RTP_HEADER_SIZE - 3;
-        const bool last = left <= room;
-        const int take = last ? left : room;
-        uint8_t* p = pkts[count];
-        write_header(p, e, last, e->seq++, rtp_ts);
-        p[RTP_HEADER_SIZE] = ph0;
-        p[RTP_HEADER_SIZE + 1] = ph1;
-        p[RTP_HEADER_SIZE + 2] = uint8_t((first ? 0x80 : 0) | (last ? 0x40 : 0) | type);
-        std::memcpy(p + RTP_HEADER_SIZE + 3, payload, size_t(take));
-        sizes[count] = RTP_HEADER_SIZE + 3 + take;
-        payload += take;
-        left -= take;
-        first = false;
-        ++count;
-    }
-    return count;
+    return packetise_nal_unit(e, nalu, len, ts, pkts, sizes, 2, 3,
+                              [](uint8_t* fu, const uint8_t* unit, bool first, bool last) {
+                                  fu[0] = uint8_t((unit[0] & 0x81) | (49 << 1));
+                                  fu[1] = unit[1];
+                                  fu[2] = uint8_t(fu_flags(first, last) | ((unit[0] >> 1) & 0x3f));
+                              });
 }
 
 int rtp_enc_aac(rtp_enc* e, const uint8_t* frame, int len, uint64_t ts, uint8_t* pkts[], int sizes[])

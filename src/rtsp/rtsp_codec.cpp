@@ -119,15 +119,26 @@ int rtsp_codec_data_parse_from_user_h264(const uint8_t* data, int len, codec_dat
     return rtsp_codec_data_parse_from_frame_h264(data, len, codec_data);
 }
 
+namespace {
+
+// The "m=" and "c=" lines of a medium ("video" or "audio"); -1 without a buffer.
+int sdp_media_head(const char* medium, int pt, char* buf, int size)
+{
+    if (!buf || size <= 0)
+        return -1;
+    buf[0] = '\0';
+    const int pos = append(buf, size, 0, "m=%s 0 RTP/AVP %d\r\n", medium, pt);
+    return append(buf, size, pos, "c=IN IP4 0.0.0.0\r\n");
+}
+
+}  // namespace
+
 int rtsp_build_sdp_media_attr_h264(int pt, int sample_rate, const codec_data_h264* codec_data, char* buf,
                                    int size)
 {
-    if (!buf || size <= 0)
+    int pos = sdp_media_head("video", pt, buf, size);
+    if (pos < 0)
         return 0;
-    buf[0] = '\0';
-    int pos = 0;
-    pos = append(buf, size, pos, "m=video 0 RTP/AVP %d\r\n", pt);
-    pos = append(buf, size, pos, "c=IN IP4 0.0.0.0\r\n");
     pos = append(buf, size, pos, "a=rtpmap:%d H264/%d\r\n", pt, sample_rate);
     if (codec_data && codec_data->sps_len > 0 && codec_data->pps_len > 0) {
         char sps[100];
@@ -168,12 +179,9 @@ int rtsp_codec_data_parse_from_user_h265(const uint8_t* data, int len, codec_dat
 int rtsp_build_sdp_media_attr_h265(int pt, int sample_rate, const codec_data_h265* codec_data, char* buf,
                                    int size)
 {
-    if (!buf || size <= 0)
+    int pos = sdp_media_head("video", pt, buf, size);
+    if (pos < 0)
         return 0;
-    buf[0] = '\0';
-    int pos = 0;
-    pos = append(buf, size, pos, "m=video 0 RTP/AVP %d\r\n", pt);
-    pos = append(buf, size, pos, "c=IN IP4 0.0.0.0\r\n");
     pos = append(buf, size, pos, "a=rtpmap:%d H265/%d\r\n", pt, sample_rate);
     if (codec_data && codec_data->vps_len > 0 && codec_data->sps_len > 0 && codec_data->pps_len > 0) {
         char vps[100];
@@ -189,7 +197,8 @@ int rtsp_build_sdp_media_attr_h265(int pt, int sample_rate, const codec_data_h26
 
 namespace {
 
-const uint32_t kAacRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
+const uint32_t kAacRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                22050, 16000, 12000, 11025, 8000,  7350};
 
 }  // namespace
 
@@ -251,15 +260,12 @@ int rtsp_codec_data_parse_from_user_aac(const uint8_t* data, int len, codec_data
 
 int rtsp_build_sdp_media_attr_aac(int pt, const codec_data_aac* codec_data, char* buf, int size)
 {
-    if (!buf || size <= 0)
+    int pos = sdp_media_head("audio", pt, buf, size);
+    if (pos < 0)
         return 0;
-    buf[0] = '\0';
     const bool known = codec_data && codec_data->config_len >= 2;
     const uint32_t rate = known && codec_data->sample_rate ? codec_data->sample_rate : 44100;
     const uint32_t channels = known && codec_data->channels ? codec_data->channels : 2;
-    int pos = 0;
-    pos = append(buf, size, pos, "m=audio 0 RTP/AVP %d\r\n", pt);
-    pos = append(buf, size, pos, "c=IN IP4 0.0.0.0\r\n");
     pos = append(buf, size, pos, "a=rtpmap:%d MPEG4-GENERIC/%u/%u\r\n", pt, rate, channels);
     if (known)
         pos = append(buf, size, pos,
@@ -286,36 +292,23 @@ int rtsp_codec_data_parse_from_user_g726(const uint8_t* data, int len, codec_dat
     return 1;
 }
 
-namespace {
-
-int sdp_audio(int pt, char* buf, int size)
-{
-    if (!buf || size <= 0)
-        return 0;
-    buf[0] = '\0';
-    int pos = append(buf, size, 0, "m=audio 0 RTP/AVP %d\r\n", pt);
-    return append(buf, size, pos, "c=IN IP4 0.0.0.0\r\n");
-}
-
-}  // namespace
-
 int rtsp_build_sdp_media_attr_g711a(int pt, int sample_rate, char* buf, int size)
 {
-    const int pos = sdp_audio(pt, buf, size);
-    return size > 0 && buf ? append(buf, size, pos, "a=rtpmap:%d PCMA/%d/1\r\n", pt, sample_rate) : 0;
+    const int pos = sdp_media_head("audio", pt, buf, size);
+    return pos < 0 ? 0 : append(buf, size, pos, "a=rtpmap:%d PCMA/%d/1\r\n", pt, sample_rate);
 }
 
 int rtsp_build_sdp_media_attr_g711u(int pt, int sample_rate, char* buf, int size)
 {
-    const int pos = sdp_audio(pt, buf, size);
-    return size > 0 && buf ? append(buf, size, pos, "a=rtpmap:%d PCMU/%d/1\r\n", pt, sample_rate) : 0;
+    const int pos = sdp_media_head("audio", pt, buf, size);
+    return pos < 0 ? 0 : append(buf, size, pos, "a=rtpmap:%d PCMU/%d/1\r\n", pt, sample_rate);
 }
 
 int rtsp_build_sdp_media_attr_g726(int pt, int sample_rate, const codec_data_g726* codec_data, char* buf, int size)
 {
-    const int pos = sdp_audio(pt, buf, size);
+    const int pos = sdp_media_head("audio", pt, buf, size);
     const int kbits = codec_data && codec_data->bit_rate ? int(codec_data->bit_rate / 1000) : 32;
-    return size > 0 && buf ? append(buf, size, pos, "a=rtpmap:%d G726-%d/%d/1\r\n", pt, kbits, sample_rate) : 0;
+    return pos < 0 ? 0 : append(buf, size, pos, "a=rtpmap:%d G726-%d/%d/1\r\n", pt, kbits, sample_rate);
 }
 
 char* base64_encode(char* out, int out_size, const uint8_t* in, int in_len)

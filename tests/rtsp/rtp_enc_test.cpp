@@ -23,6 +23,18 @@ std::string nalu(int type, int bytesWithHeader, bool startCode = true)
     return n;
 }
 
+// A parameter set as text, and one set from text.
+std::string bytes(const uint8_t* set, uint32_t len)
+{
+    return std::string(reinterpret_cast<const char*>(set), len);
+}
+
+void setBytes(uint8_t* set, uint32_t* len, const std::string& text)
+{
+    std::memcpy(set, text.data(), text.size());
+    *len = uint32_t(text.size());
+}
+
 using Packetiser = int (*)(rtp_enc*, const uint8_t*, int, uint64_t, uint8_t*[], int[]);
 
 // Packetises `unit` into slots of 1456 bytes; the packets as byte strings.
@@ -289,15 +301,12 @@ TEST(H265Codec, ParameterSetsAndSdp)
     EXPECT_EQ(rtsp_codec_data_parse_from_user_h265(reinterpret_cast<const uint8_t*>(frame.data()), int(frame.size()),
                                                    &cd),
               1);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(cd.vps), cd.vps_len), vps.substr(4));
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(cd.sps), cd.sps_len), sps.substr(4));
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(cd.pps), cd.pps_len), pps.substr(4));
-    std::memcpy(cd.vps, "abc", 3);
-    cd.vps_len = 3;
-    std::memcpy(cd.sps, "ab", 2);
-    cd.sps_len = 2;
-    std::memcpy(cd.pps, "a", 1);
-    cd.pps_len = 1;
+    EXPECT_EQ(bytes(cd.vps, cd.vps_len), vps.substr(4));
+    EXPECT_EQ(bytes(cd.sps, cd.sps_len), sps.substr(4));
+    EXPECT_EQ(bytes(cd.pps, cd.pps_len), pps.substr(4));
+    setBytes(cd.vps, &cd.vps_len, "abc");
+    setBytes(cd.sps, &cd.sps_len, "ab");
+    setBytes(cd.pps, &cd.pps_len, "a");
     const int n = rtsp_build_sdp_media_attr_h265(96, 90000, &cd, buf, sizeof(buf));
     EXPECT_STREQ(buf, "m=video 0 RTP/AVP 96\r\nc=IN IP4 0.0.0.0\r\na=rtpmap:96 H265/90000\r\n"
                       "a=fmtp:96 sprop-vps=YWJj;sprop-sps=YWI=;sprop-pps=YQ==\r\n");
@@ -401,8 +410,8 @@ TEST(H264Codec, FindsNalUnitsAndParameterSets)
 
     codec_data_h264 cd{};
     EXPECT_EQ(rtsp_codec_data_parse_from_frame_h264(data, int(frame.size()), &cd), 1);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(cd.sps), cd.sps_len), sps.substr(4));
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(cd.pps), cd.pps_len), pps.substr(3));
+    EXPECT_EQ(bytes(cd.sps, cd.sps_len), sps.substr(4));
+    EXPECT_EQ(bytes(cd.pps, cd.pps_len), pps.substr(3));
     codec_data_h264 none{};
     EXPECT_EQ(rtsp_codec_data_parse_from_frame_h264(reinterpret_cast<const uint8_t*>(idr.data()), int(idr.size()),
                                                     &none), 0);
@@ -419,10 +428,8 @@ TEST(H264Codec, SdpMediaLines)
     rtsp_build_sdp_media_attr_h264(96, 90000, &cd, buf, sizeof(buf));
     EXPECT_STREQ(buf, "m=video 0 RTP/AVP 96\r\nc=IN IP4 0.0.0.0\r\na=rtpmap:96 H264/90000\r\n"
                       "a=fmtp:96 packetization-mode=1\r\n");
-    std::memcpy(cd.sps, "abc", 3);
-    cd.sps_len = 3;
-    std::memcpy(cd.pps, "ab", 2);
-    cd.pps_len = 2;
+    setBytes(cd.sps, &cd.sps_len, "abc");
+    setBytes(cd.pps, &cd.pps_len, "ab");
     const int n = rtsp_build_sdp_media_attr_h264(96, 90000, &cd, buf, sizeof(buf));
     EXPECT_STREQ(buf, "m=video 0 RTP/AVP 96\r\nc=IN IP4 0.0.0.0\r\na=rtpmap:96 H264/90000\r\n"
                       "a=fmtp:96 packetization-mode=1;sprop-parameter-sets=YWJj,YWI=\r\n");

@@ -6,10 +6,10 @@
 #include "rtsp/rtsp_demo.h"
 #include "rtsp/rtsp_log.h"
 #include "support/rtspscriptedclient.h"
+#include "support/toolrun.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -24,6 +24,9 @@
 
 namespace {
 
+using testsupport::runTool;
+using testsupport::ToolRun;
+
 std::atomic<int> g_lostWarnings{0};  // "will lost ... packet" warnings seen
 std::atomic<bool> g_played{false};   // a viewer has just been answered a PLAY
 
@@ -33,30 +36,6 @@ void watchLog(int, const char* line)
         ++g_lostWarnings;
     if (std::strstr(line, ":handle_play]"))
         g_played = true;
-}
-
-struct ToolRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-ToolRun run(const QString& program, const QStringList& args)
-{
-    QProcess p;
-    p.start(program, args);
-    ToolRun r;
-    if (!p.waitForStarted(5000))
-        return r;
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished(2000);
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
 }
 
 // The encoded test media: 2 s of 320x240 H.265 at 20 fps (a key frame every
@@ -92,7 +71,7 @@ private:
              "-f", "alaw", alaw},
         };
         for (const QStringList& job : jobs) {
-            const ToolRun r = run("ffmpeg", QStringList{"-nostdin", "-v", "error", "-y"} + job);
+            const ToolRun r = runTool("ffmpeg", QStringList{"-nostdin", "-v", "error", "-y"} + job, 60000);
             if (r.exitCode != 0) {
                 m.error = "ffmpeg could not make the test media: " + r.err;
                 return m;
@@ -259,9 +238,9 @@ TEST_P(RtspH265AudioWithFfmpeg, FfprobeSeesBothTracksAndFfmpegDecodesThem)
     StreamingServer server(param.audio);
     ASSERT_TRUE(server.ok());
 
-    const ToolRun probe = run("ffprobe", {"-v", "error", "-rtsp_transport", param.transport, "-show_entries",
-                                          "stream=codec_type,codec_name,width,height,sample_rate,channels", "-of",
-                                          "compact=nokey=0:print_section=0", server.url()});
+    const ToolRun probe = runTool("ffprobe", {"-v", "error", "-rtsp_transport", param.transport, "-show_entries",
+                                              "stream=codec_type,codec_name,width,height,sample_rate,channels", "-of",
+                                              "compact=nokey=0:print_section=0", server.url()});
     ASSERT_EQ(probe.exitCode, 0) << probe.err.toStdString();
     const QStringList streams = probe.out.split('\n', Qt::SkipEmptyParts);
     const QString audio = param.audio == Audio::Aac
@@ -270,9 +249,9 @@ TEST_P(RtspH265AudioWithFfmpeg, FfprobeSeesBothTracksAndFfmpegDecodesThem)
     EXPECT_EQ(streams, (QStringList{"codec_name=hevc|codec_type=video|width=320|height=240", audio}))
         << probe.out.toStdString();
 
-    const ToolRun decode = run("ffmpeg", {"-nostdin", "-v", "error", "-rtsp_transport", param.transport,
-                                          "-buffer_size", "4000000", "-i", server.url(), "-map", "0:v", "-map", "0:a",
-                                          "-frames:v", "40", "-f", "framemd5", "-"});
+    const ToolRun decode = runTool("ffmpeg", {"-nostdin", "-v", "error", "-rtsp_transport", param.transport,
+                                              "-buffer_size", "4000000", "-i", server.url(), "-map", "0:v", "-map",
+                                              "0:a", "-frames:v", "40", "-f", "framemd5", "-"});
     ASSERT_EQ(decode.exitCode, 0) << decode.err.toStdString();
     int video = 0;
     int audioFrames = 0;
