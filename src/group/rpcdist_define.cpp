@@ -80,6 +80,13 @@ FlowWork_WorkEvent_Back workevent_map_2_back(const QVariantMap& map)
     const QVariantMap detail = map.value(QStringLiteral("result_detail")).toMap();
     for (auto it = detail.constBegin(); it != detail.constEnd(); ++it)
         back.collectlist.insert(it.key(), SCollect_Unit(it.value().toMap()));
+    if (back.work_error != 0 && back.result != 0) {
+        // An event that did not collect every camera cannot promise that
+        // every camera passed.
+        qCWarning(level_1) << "[WorkEvent] work error" << back.work_error << "with result" << back.result
+                           << "answered as NG";
+        back.result = 0;
+    }
     return back;
 }
 

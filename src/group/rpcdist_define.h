@@ -71,7 +71,10 @@ SRPC_WS_FormData wsbytes_2_srpcform(const QString& text, QString* parseError);
 
 // The work event's result map turned into the flow's record: "work_error"
 // (0 when missing), "result" (1 for true, else 0), "result_detail" (device
-// id -> unit map) into the collect list.
+// id -> unit map, each read by SCollect_Unit's map constructor, so a missing
+// key gives false or 0) into the collect list. A result of 1 beside a work
+// error is answered 0 (logged): only a complete event can pass. The one
+// reading of a work event's answer, for the program and its tests.
 FlowWork_WorkEvent_Back workevent_map_2_back(const QVariantMap& map);
 
 // Registers "SRPC_WS_FormData" and "SCollect_Unit" for queued connections.

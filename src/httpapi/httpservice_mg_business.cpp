@@ -42,19 +42,6 @@ QJsonArray HttpService_MG_Business::func_list_2_jsonarray(const QList<QString>& 
     return out;
 }
 
-void HttpService_MG_Business::notImplementedYet(const CTask_FormData_Mongoose& req, HandlerStage stage,
-                                                CLimit_List_WorkingUrl* guard)
-{
-    if (stage == HandlerStage::Work)
-        return;
-    if (guard)
-        guard->release();  // the reply is the last act
-    CTask_FormData_Mongoose reply = callback_inherit(req);
-    reply.data.code = -1;
-    reply.data.msg = QStringLiteral("not implemented yet: %1").arg(req.data.url);
-    m_reactor->finishWorkAction(reply);
-}
-
 void HttpService_MG_Business::setProgram(Product_Manager* flow, stage_productstatistics* statistics)
 {
     m_flow = flow;
@@ -159,37 +146,6 @@ void HttpService_MG_Business::runWorkerThenMain(const char* method, const CTask_
     stageEntered(req, HandlerStage::Work);
     CLimit_List_WorkingUrl guard(m_reactor.data(), req.data.url);
     work(req, guard);
-}
-
-void HttpService_MG_Business::onWorker(const CTask_FormData_Mongoose& req)
-{
-    if (QThread::currentThread() == thread())
-        return;  // worker handlers never run on the main thread
-    CLimit_List_WorkingUrl guard(m_reactor.data(), req.data.url);
-    notImplementedYet(req, HandlerStage::Answer, &guard);
-}
-
-void HttpService_MG_Business::onMain(const char* method, const CTask_FormData_Mongoose& req)
-{
-    if (repostToOwnThread(method, req))
-        return;
-    OperationRecord_Interface::ActingUserScope actingUser(req.data.user_id);
-    CLimit_List_WorkingUrl guard(m_reactor.data(), req.data.url);
-    notImplementedYet(req, HandlerStage::Answer, &guard);
-}
-
-void HttpService_MG_Business::onWorkerThenMain(const char* method, const CTask_FormData_Mongoose& req)
-{
-    if (QThread::currentThread() != thread()) {
-        {
-            CLimit_List_WorkingUrl guard(m_reactor.data(), req.data.url);
-            notImplementedYet(req, HandlerStage::Answer, &guard);
-        }
-        repostToOwnThread(method, req);
-        return;
-    }
-    OperationRecord_Interface::ActingUserScope actingUser(req.data.user_id);
-    notImplementedYet(req, HandlerStage::Work, nullptr);
 }
 
 // ---- handlers ----

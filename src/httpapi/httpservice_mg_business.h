@@ -231,15 +231,11 @@ protected:
     // and the worker half of a WM handler, Work for the main-thread half of
     // a WM handler.
     enum class HandlerStage { Answer, Work };
-    // The body of a handler not built yet: answers code -1 "not implemented
-    // yet: <route>" (nothing at the Work stage). `guard` holds the URL.
-    virtual void notImplementedYet(const CTask_FormData_Mongoose& req, HandlerStage stage,
-                                   CLimit_List_WorkingUrl* guard);
-    // Called as a built handler's stage begins, on the thread it runs on
+    // Called as a handler's stage begins, on the thread it runs on
     // (tests watch the threads).
     virtual void stageEntered(const CTask_FormData_Mongoose& req, HandlerStage stage);
 
-    // A built handler body; `guard` holds the request's URL until it goes.
+    // A handler body; `guard` holds the request's URL until it goes.
     using UrlGuard = std::shared_ptr<CLimit_List_WorkingUrl>;
     using HandlerBody = std::function<void(const UrlGuard& guard)>;
     // Takes the URL out of the running list, then sends the reply (so an
@@ -272,10 +268,7 @@ private:
     // A refusal text, empty when the request may go ahead.
     using Check = std::function<QString(const CTask_FormData_Mongoose& req)>;
 
-    void onWorker(const CTask_FormData_Mongoose& req);
-    void onMain(const char* method, const CTask_FormData_Mongoose& req);
-    void onWorkerThenMain(const char* method, const CTask_FormData_Mongoose& req);
-    // The patterns with a built body.
+    // The three thread patterns.
     void runOnWorker(const CTask_FormData_Mongoose& req, const Body& body);
     void runOnMain(const char* method, const CTask_FormData_Mongoose& req, const Body& body);
     // Checks on the worker: a refusal answers and ends there; otherwise

@@ -5,6 +5,7 @@
 #include "foundation/publictools.h"
 #include "foundation/workstashmanager.h"
 #include "foundation/zrc_workinformation_manager.h"
+#include "group/rpcdist_define.h"
 #include "manager/apppushes.h"
 #include "manager/managerworkservices.h"
 #include "statistics/stage_productstatistics.h"
@@ -17,27 +18,6 @@ namespace {
 ZRC_WorkInformation_Manager* wim()
 {
     return ZRC_WorkInformation_Manager::getInstance();
-}
-
-// One camera's unit from its map form; a missing key keeps the unit's default.
-SCollect_Unit unitFromMap(const QVariantMap& m)
-{
-    SCollect_Unit u;
-    if (m.contains(QStringLiteral("is_valid")))
-        u.is_valid = m.value(QStringLiteral("is_valid")).toBool();
-    if (m.contains(QStringLiteral("detect_model")))
-        u.detect_model = m.value(QStringLiteral("detect_model")).toInt();
-    if (m.contains(QStringLiteral("detect")))
-        u.detect = m.value(QStringLiteral("detect")).toInt();
-    if (m.contains(QStringLiteral("result")))
-        u.result = m.value(QStringLiteral("result")).toBool();
-    if (m.contains(QStringLiteral("calculate_time")))
-        u.calculate_time = m.value(QStringLiteral("calculate_time")).toInt();
-    if (m.contains(QStringLiteral("calculate_times")))
-        u.calculate_times = m.value(QStringLiteral("calculate_times")).toInt();
-    if (m.contains(QStringLiteral("collect_time")))
-        u.collect_time = m.value(QStringLiteral("collect_time")).toLongLong();
-    return u;
 }
 
 // Clears the busy flag however the work event ends.
@@ -56,24 +36,6 @@ ManagerProductWork::ManagerProductWork(ManagerWorkServices* services, stage_prod
 
 ManagerProductWork::~ManagerProductWork() = default;
 
-FlowWork_WorkEvent_Back ManagerProductWork::readWorkEventAnswer(const QVariantMap& map)
-{
-    FlowWork_WorkEvent_Back back;
-    back.work_error = map.value(QStringLiteral("work_error"), 0).toInt();
-    back.result = map.value(QStringLiteral("result"), 0).toInt();
-    const QVariantMap detail = map.value(QStringLiteral("result_detail")).toMap();
-    for (auto it = detail.cbegin(); it != detail.cend(); ++it)
-        back.collectlist.insert(it.key(), unitFromMap(it.value().toMap()));
-    if (back.work_error != 0 && back.result != 0) {
-        // An event that did not collect every camera cannot promise that
-        // every camera passed.
-        qCWarning(level_1) << "[WorkEvent] work error" << back.work_error << "with result" << back.result
-                           << "answered as NG";
-        back.result = 0;
-    }
-    return back;
-}
-
 FlowWork_WorkEvent_Back ManagerProductWork::WorkEvent_Standard(FlowUnit_Passport passport)
 {
     QVariantMap datas;
@@ -86,7 +48,7 @@ FlowWork_WorkEvent_Back ManagerProductWork::WorkEvent_Standard(FlowUnit_Passport
         BusyFlag busy;
         answer = m_services->activateWorkEvent(passport.condition.cond_url, passport.uuid, datas);
     }
-    const FlowWork_WorkEvent_Back back = readWorkEventAnswer(answer);
+    const FlowWork_WorkEvent_Back back = workevent_map_2_back(answer);
     if (back.work_error == 1) {
         qCWarning(level_1) << "(workevent sync error) -1: not found!!";
         m_services->handlingOfExceptionalEvent();

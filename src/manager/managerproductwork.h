@@ -57,9 +57,6 @@ public:
     static QVector<bool> groupResults(const QMap<QString, SCollect_Unit>& collects, const QStringList& groupIds,
                                       int* detect);
 
-    // The answer of a work event read from the reactor's map.
-    static FlowWork_WorkEvent_Back readWorkEventAnswer(const QVariantMap& map);
-
 protected:
     // For a derived class that makes its parts after the base (none owned).
     void setParts(ManagerWorkServices* services, stage_productstatistics* statistics, AppPushes* pushes)

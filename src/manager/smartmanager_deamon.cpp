@@ -151,6 +151,14 @@ QString SmartManager_Deamon::memoryTextFromStat(const QByteArray& stat)
         .arg(virtualBytes / mb, 0, 'f', 2);
 }
 
+QString SmartManager_Deamon::heartbeatTargetsText(const QList<QPair<QString, int>>& targets)
+{
+    QString text;
+    for (const QPair<QString, int>& t : targets)
+        text += QStringLiteral("[%1, %2] ").arg(t.first).arg(t.second);
+    return text;
+}
+
 LivenessReport SmartManager_Deamon::gatherReport()
 {
     LivenessReport r;
@@ -179,9 +187,7 @@ void SmartManager_Deamon::print_working_state()
         memory = memoryTextFromStat(stat.readAll());
 
     const LivenessReport r = gatherReport();
-    QString targets;
-    for (const QPair<QString, int>& t : m_probes->heartbeatTargets())
-        targets += QStringLiteral("[%1, %2] ").arg(t.first).arg(t.second);
+    const QString targets = heartbeatTargetsText(m_probes->heartbeatTargets());
     qCInfo(level_1).noquote() << "--- Reports --- UsedMem:" << memory << "MB;"
                               << "Thread-MICSH:"
                               << QStringLiteral("[%1,%2,%3,%4,%5];")

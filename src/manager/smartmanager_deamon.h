@@ -54,6 +54,8 @@ public:
     // "resident/virtual" in MB with two decimals from the text of
     // /proc/<pid>/stat; empty when it has too few fields.
     static QString memoryTextFromStat(const QByteArray& stat);
+    // "[target, state] " per heartbeat target, for the resource reports.
+    static QString heartbeatTargetsText(const QList<QPair<QString, int>>& targets);
 
 public slots:
     // Link watch (every 200 ms).

@@ -1,5 +1,6 @@
 #include "manager/vistrel_manager.h"
 
+#include "flow/flowpart_base.h"
 #include "flow/product_manager.h"
 #include "foundation/foundationglobals.h"
 #include "foundation/logmanager.h"
@@ -15,13 +16,16 @@
 #include "manager/apppushes.h"
 #include "manager/hubpushsources.h"
 #include "manager/programworkservices.h"
+#include "manager/smartmanager_deamon.h"
 #include "net/tm_zrp_publish.h"
+#include "net/udp_push2app.h"
 #include "net/udp_push2app_simple.h"
 #include "statistics/stage_productstatistics.h"
 #include "platform/system/monotonicclock.h"
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -137,6 +141,10 @@ Vistrel_Manager::Vistrel_Manager(Vistrel_ManagerOptions options)
     PicturePush::setInstance(this);
     Udp_Push2APP_Simple::setWorkingUnitProbe(
         [flow] { return flow->get_PublishedRunDescribe().fgs_working_unitindex_abs; });
+    // The taken application's language, should an HTTP-over-UDP heartbeat
+    // client ever run: re-posted to this thread by set_Language.
+    if (g_manager == this)
+        Udp_Push2APP::setLanguageSink([this](const QString& language) { set_Language(language); });
 }
 
 Vistrel_Manager::~Vistrel_Manager()
@@ -145,6 +153,8 @@ Vistrel_Manager::~Vistrel_Manager()
     // registration undone and every part stopped and freed.
     stopwork();
     Udp_Push2APP_Simple::setWorkingUnitProbe({});
+    if (g_manager == this)
+        Udp_Push2APP::setLanguageSink({});
     if (HubManager::instance() == this)
         HubManager::setInstance(nullptr);
     if (FlowRebuild::instance() == this)
@@ -277,6 +287,51 @@ ProgramLivenessProbes::Parts Vistrel_Manager::livenessParts() const
         };
     }
     return parts;
+}
+
+void Vistrel_Manager::slot_RunReports()
+{
+    QString memory;
+    QFile meminfo(m_options.meminfoPath);
+    if (meminfo.open(QIODevice::ReadOnly))
+        memory = usedMemoryFromMeminfo(meminfo.readAll());
+    ProgramLivenessProbes probes(livenessParts());
+    qCInfo(level_1).noquote() << "--- Reports --- UsedMem:" << memory << "MB;"
+                              << "Thread-ICHU:"
+                              << QStringLiteral("[%1,%2,%3,%4];")
+                                     .arg(int(probes.ioAlive()))
+                                     .arg(int(probes.camPairsAlive()))
+                                     .arg(int(probes.httpServerAlive()))
+                                     .arg(int(probes.heartbeatAlive()))
+                              << "Cnted-IC:"
+                              << QStringLiteral("[%1,%2];").arg(int(probes.ioLinkUp())).arg(int(probes.cameraLinksUp()))
+                              << "Apps:" << SmartManager_Deamon::heartbeatTargetsText(probes.heartbeatTargets())
+                              << "Flowpart-Count:" << g_flowpart_base_count.load();
+}
+
+QString Vistrel_Manager::usedMemoryFromMeminfo(const QByteArray& meminfo)
+{
+    qint64 total = -1;
+    qint64 available = -1;
+    for (const QByteArray& line : meminfo.split('\n')) {
+        const QList<QByteArray> parts = line.simplified().split(' ');
+        if (parts.size() != 3)
+            continue;
+        bool ok = false;
+        const qint64 kb = parts.at(1).toLongLong(&ok);
+        if (!ok || kb < 0)
+            continue;
+        QByteArray key = parts.at(0);
+        if (key.endsWith(':'))
+            key.chop(1);
+        if (key == "MemTotal")
+            total = kb;
+        else if (key == "MemAvailable")
+            available = kb;
+    }
+    if (total < 0 || available < 0)
+        return QString();
+    return QString::number((total - available) / 1024);
 }
 
 // ---- language ----

@@ -49,6 +49,8 @@ struct Vistrel_ManagerOptions {
     CamPairsLink* link = nullptr;
     // Where a sub camera's restart request goes: its HTTP API port.
     quint16 restartPort = 10414;
+    // The memory figures of slot_RunReports.
+    QString meminfoPath = QStringLiteral("/proc/meminfo");
 };
 
 class Vistrel_Manager : public ManagerProductWork,
@@ -85,6 +87,15 @@ public:
     // The run-state refresh ran on the manager's thread within the last 2 s
     // (monotonic clock).
     bool getTimerAlived() const;
+    // The older form of the liveness reporter's resource report, carried and
+    // never invoked by the program: used memory from the meminfo file, the
+    // liveness of the IO transport, camera-pair link, HTTP server and
+    // heartbeat, the IO and camera links, the heartbeat targets and the
+    // number of flow parts alive, logged in one line (level_1). Any thread.
+    Q_INVOKABLE void slot_RunReports();
+    // (MemTotal - MemAvailable) / 1024 as whole MB from the text of a
+    // meminfo file (lines "Key: value kB"); empty when either is missing.
+    static QString usedMemoryFromMeminfo(const QByteArray& meminfo);
 
     // Statistics forwarders (any thread); see ManagerProductWork.
     QVariantMap stat_getCur(int camera) override { return ManagerProductWork::stat_getCur(camera); }

@@ -27,7 +27,8 @@
 namespace {
 
 enum { kPacketSize = 1456 };          // one ring slot: an RTP packet that fits a 1500-byte MTU
-enum { kVideoPackets = 601 };         // ring slots of a session (600 packets)
+enum { kVideoPackets = 601 };         // video ring slots of a session (600 packets)
+enum { kAudioPackets = 21 };          // audio ring slots of a session (20 packets)
 enum { kMaxFramePackets = 300 };      // slots one frame may take
 enum { kRequestBufferSize = 1024 };   // received requests, kept NUL-terminated
 enum { kMaxRequestsPerPass = 8 };     // messages read from one connection in one pass
@@ -77,6 +78,7 @@ struct rtsp_client_connection {
     char reqbuf[kRequestBufferSize];
     int reqlen;
     rtp_connection* vrtp;
+    rtp_connection* artp;
     rtsp_demo* demo;
     rtsp_session* session;
     bool broken;                   // a send failed for good: deleted at the end of the pass
@@ -91,13 +93,26 @@ struct rtsp_client_connection {
     TAILQ_ENTRY(rtsp_client_connection) session_entry;
 };
 
+// One medium of a session: its codec, packetiser state and packet ring.
+struct rtsp_media {
+    int codec_id;
+    rtp_enc rtpe;
+    stream_queue* streamq;
+    uint64_t ntptime_of_zero_ts;
+};
+
 struct rtsp_session {
     char path[64];
-    int vcodec_id;
-    codec_data_h264 vcodec_data;
-    rtp_enc vrtpe;
-    stream_queue* vstreamq;
-    uint64_t video_ntptime_of_zero_ts;
+    rtsp_media video;
+    rtsp_media audio;
+    union {
+        codec_data_h264 h264;
+        codec_data_h265 h265;
+    } vcodec_data;
+    union {
+        codec_data_g726 g726;
+        codec_data_aac aac;
+    } acodec_data;
     rtsp_demo* demo;
     rtsp_client_connection_queue_head connections_qhead;
     TAILQ_ENTRY(rtsp_session) demo_entry;
@@ -309,7 +324,7 @@ int open_udp_pair(rtp_connection* rtp)
     return -1;
 }
 
-rtp_connection* rtp_connection_new(rtsp_client_connection* cc, const rtsp_msg_transport_s& t)
+rtp_connection* rtp_connection_new(rtsp_client_connection* cc, const rtsp_msg_transport_s& t, const char* what)
 {
     auto* rtp = static_cast<rtp_connection*>(std::calloc(1, sizeof(rtp_connection)));
     if (!rtp) {
@@ -326,7 +341,7 @@ rtp_connection* rtp_connection_new(rtsp_client_connection* cc, const rtsp_msg_tr
         rtp->tcp_sockfd = cc->sockfd;
         rtp->tcp_interleaved[0] = t.interleaved;
         rtp->tcp_interleaved[1] = uint8_t(t.interleaved + 1);
-        RTSP_INFO("new rtp over tcp for %s ssrc:%08x peer_addr:%s interleaved:%u-%u\n", "video", rtp->ssrc,
+        RTSP_INFO("new rtp over tcp for %s ssrc:%08x peer_addr:%s interleaved:%u-%u\n", what, rtp->ssrc,
                   cc->peer_text, unsigned(rtp->tcp_interleaved[0]), unsigned(rtp->tcp_interleaved[1]));
     } else {
         if (open_udp_pair(rtp) < 0) {
@@ -335,7 +350,7 @@ rtp_connection* rtp_connection_new(rtsp_client_connection* cc, const rtsp_msg_tr
         }
         rtp->udp_peerport[0] = t.client_port;
         rtp->udp_peerport[1] = uint16_t(t.client_port + 1);
-        RTSP_INFO("new rtp over udp for %s ssrc:%08x local_port:%u-%u peer_addr:%s peer_port:%u-%u\n", "video",
+        RTSP_INFO("new rtp over udp for %s ssrc:%08x local_port:%u-%u peer_addr:%s peer_port:%u-%u\n", what,
                   rtp->ssrc, unsigned(rtp->udp_localport[0]), unsigned(rtp->udp_localport[1]), cc->peer_text,
                   unsigned(rtp->udp_peerport[0]), unsigned(rtp->udp_peerport[1]));
     }
@@ -427,11 +442,10 @@ int rtcp_try_tx_sr(rtsp_client_connection* cc, rtp_connection* rtp, uint64_t ntp
     return 28;
 }
 
-// Sends the viewer's packets from its ring position onwards, as far as it takes them.
-void rtsp_tx_video_packet(rtsp_client_connection* cc)
+// Sends the viewer's packets of one medium (its RTP connection `rtp`, the
+// session's ring `q`) from its ring position onwards, as far as it takes them.
+void rtsp_tx_packets(rtsp_client_connection* cc, rtp_connection* rtp, stream_queue* q)
 {
-    rtp_connection* rtp = cc->vrtp;
-    stream_queue* q = cc->session->vstreamq;
     if (!rtp || !q || cc->broken)
         return;
     while (streamq_inused(q, rtp->streamq_index) == 1) {
@@ -464,6 +478,8 @@ void rtsp_del_rtp_connections(rtsp_client_connection* cc)
 {
     rtp_connection_del(cc->vrtp);
     cc->vrtp = nullptr;
+    rtp_connection_del(cc->artp);
+    cc->artp = nullptr;
 }
 
 void rtsp_del_client_connection(rtsp_client_connection* cc)
@@ -613,15 +629,43 @@ int handle_describe(rtsp_client_connection* cc, const rtsp_msg_s* req, rtsp_msg_
     int n = std::snprintf(sdp, sizeof(sdp), "v=0\r\no=- 0 0 IN IP4 0.0.0.0\r\ns=rtsp_demo\r\nt=0 0\r\n"
                                             "a=control:%s\r\na=range:npt=0-\r\n",
                           base[0] ? base : "*");
-    if (s->vcodec_id != RTSP_CODEC_ID_NONE && n < int(sizeof(sdp))) {
-        n += rtsp_build_sdp_media_attr_h264(s->vrtpe.pt, int(s->vrtpe.sample_rate), &s->vcodec_data, sdp + n,
-                                            int(sizeof(sdp)) - n);
-        if (n < int(sizeof(sdp))) {
-            if (base[0])
-                n += std::snprintf(sdp + n, sizeof(sdp) - size_t(n), "a=control:%s/%s\r\n", base, "track1");
-            else
-                n += std::snprintf(sdp + n, sizeof(sdp) - size_t(n), "a=control:%s\r\n", "track1");
+    auto control = [&](const char* track) {
+        if (n >= int(sizeof(sdp)))
+            return;
+        if (base[0])
+            n += std::snprintf(sdp + n, sizeof(sdp) - size_t(n), "a=control:%s/%s\r\n", base, track);
+        else
+            n += std::snprintf(sdp + n, sizeof(sdp) - size_t(n), "a=control:%s\r\n", track);
+    };
+    if (s->video.codec_id != RTSP_CODEC_ID_NONE && n < int(sizeof(sdp))) {
+        const int pt = s->video.rtpe.pt;
+        const int rate = int(s->video.rtpe.sample_rate);
+        if (s->video.codec_id == RTSP_CODEC_ID_VIDEO_H265)
+            n += rtsp_build_sdp_media_attr_h265(pt, rate, &s->vcodec_data.h265, sdp + n, int(sizeof(sdp)) - n);
+        else
+            n += rtsp_build_sdp_media_attr_h264(pt, rate, &s->vcodec_data.h264, sdp + n, int(sizeof(sdp)) - n);
+        control("track1");
+    }
+    if (s->audio.codec_id != RTSP_CODEC_ID_NONE && n < int(sizeof(sdp))) {
+        const int pt = s->audio.rtpe.pt;
+        const int rate = int(s->audio.rtpe.sample_rate);
+        char* at = sdp + n;
+        const int room = int(sizeof(sdp)) - n;
+        switch (s->audio.codec_id) {
+        case RTSP_CODEC_ID_AUDIO_G711A:
+            n += rtsp_build_sdp_media_attr_g711a(pt, rate, at, room);
+            break;
+        case RTSP_CODEC_ID_AUDIO_G711U:
+            n += rtsp_build_sdp_media_attr_g711u(pt, rate, at, room);
+            break;
+        case RTSP_CODEC_ID_AUDIO_G726:
+            n += rtsp_build_sdp_media_attr_g726(pt, rate, &s->acodec_data.g726, at, room);
+            break;
+        default:
+            n += rtsp_build_sdp_media_attr_aac(pt, &s->acodec_data.aac, at, room);
+            break;
         }
+        control("track2");
     }
     if (n >= int(sizeof(sdp)))
         n = int(sizeof(sdp)) - 1;
@@ -659,24 +703,38 @@ int handle_setup(rtsp_client_connection* cc, const rtsp_msg_s* req, rtsp_msg_s* 
     rtsp_session* s = cc->session;
     const char* reqpath = req->hdrs.startline.reqline.uri.abspath;
     char vpath[64];
+    char apath[64];
     track_path(s, "track1", vpath, sizeof(vpath));
-    if (s->vcodec_id == RTSP_CODEC_ID_NONE || !rtsp_path_match(vpath, reqpath)) {
+    track_path(s, "track2", apath, sizeof(apath));
+    rtp_connection** track = nullptr;
+    const rtsp_media* media = nullptr;
+    const char* what = nullptr;
+    if (s->video.codec_id != RTSP_CODEC_ID_NONE && rtsp_path_match(vpath, reqpath)) {
+        track = &cc->vrtp;
+        media = &s->video;
+        what = "video";
+    } else if (s->audio.codec_id != RTSP_CODEC_ID_NONE && rtsp_path_match(apath, reqpath)) {
+        track = &cc->artp;
+        media = &s->audio;
+        what = "audio";
+    } else {
         rtsp_msg_set_response(res, 461);
         RTSP_WARN("rtsp urlpath:%s err\n", reqpath);
         return 0;
     }
-    rtsp_del_rtp_connections(cc);
-    cc->vrtp = rtp_connection_new(cc, *t);
-    if (!cc->vrtp) {
+    rtp_connection_del(*track);
+    *track = rtp_connection_new(cc, *t, what);
+    rtp_connection* rtp = *track;
+    if (!rtp) {
         rtsp_msg_set_response(res, 500);
         return -1;
     }
-    if (cc->vrtp->is_over_tcp)
-        rtsp_msg_set_transport_tcp(res, cc->vrtp->ssrc, cc->vrtp->tcp_interleaved[0]);
+    if (rtp->is_over_tcp)
+        rtsp_msg_set_transport_tcp(res, rtp->ssrc, rtp->tcp_interleaved[0]);
     else
-        rtsp_msg_set_transport_udp(res, cc->vrtp->ssrc, cc->vrtp->udp_peerport[0], cc->vrtp->udp_localport[0]);
+        rtsp_msg_set_transport_udp(res, rtp->ssrc, rtp->udp_peerport[0], rtp->udp_localport[0]);
     if (cc->state == kConnStatePlaying)
-        cc->vrtp->streamq_index = streamq_tail(s->vstreamq);
+        rtp->streamq_index = streamq_tail(media->streamq);
     if (cc->state == kConnStateInit) {
         cc->state = kConnStateReady;
         cc->session_id = rtsp_msg_gen_session_id();
@@ -695,7 +753,9 @@ int handle_play(rtsp_client_connection* cc, const rtsp_msg_s*, rtsp_msg_s* res)
     }
     if (cc->state == kConnStateReady) {
         if (cc->vrtp)
-            cc->vrtp->streamq_index = streamq_tail(cc->session->vstreamq);
+            cc->vrtp->streamq_index = streamq_tail(cc->session->video.streamq);
+        if (cc->artp)
+            cc->artp->streamq_index = streamq_tail(cc->session->audio.streamq);
         cc->state = kConnStatePlaying;
     }
     return 0;
@@ -722,11 +782,16 @@ int handle_teardown(rtsp_client_connection* cc, const rtsp_msg_s* req, rtsp_msg_
     char apath[64];
     track_path(cc->session, "track1", vpath, sizeof(vpath));
     track_path(cc->session, "track2", apath, sizeof(apath));
-    if (rtsp_path_match(vpath, reqpath))
+    if (rtsp_path_match(vpath, reqpath)) {
+        rtp_connection_del(cc->vrtp);
+        cc->vrtp = nullptr;
+    } else if (rtsp_path_match(apath, reqpath)) {
+        rtp_connection_del(cc->artp);
+        cc->artp = nullptr;
+    } else {
         rtsp_del_rtp_connections(cc);
-    else if (!rtsp_path_match(apath, reqpath))  // no audio track to delete
-        rtsp_del_rtp_connections(cc);
-    if (!cc->vrtp)
+    }
+    if (!cc->vrtp && !cc->artp)
         cc->state = kConnStateInit;
     return 0;
 }
@@ -832,6 +897,214 @@ int add_pfd(rtsp_demo* d, int fd)
 {
     d->pfds.push_back(pollfd{fd, POLLIN, 0});
     return int(d->pfds.size()) - 1;
+}
+
+// Sets a medium's codec and packetiser state; its ring is allocated once.
+int set_media(rtsp_media* m, int codec_id, uint8_t pt, uint32_t sample_rate, int packets, const char* what)
+{
+    m->codec_id = codec_id;
+    m->rtpe.pt = pt;
+    m->rtpe.seq = 0;
+    m->rtpe.ssrc = 0;
+    m->rtpe.sample_rate = sample_rate;
+    if (!m->streamq) {
+        m->streamq = streamq_alloc(kPacketSize, packets);
+        if (!m->streamq) {
+            RTSP_ERR("alloc memory for %s rtp queue failed\n", what);
+            m->codec_id = RTSP_CODEC_ID_NONE;
+            return -1;
+        }
+    }
+    return 0;
+}
+
+bool is_plain_audio(int codec_id)
+{
+    return codec_id == RTSP_CODEC_ID_AUDIO_G711A || codec_id == RTSP_CODEC_ID_AUDIO_G711U ||
+           codec_id == RTSP_CODEC_ID_AUDIO_G726;
+}
+
+// The next unit of a frame for the medium's packetiser: a NAL unit (start
+// code included), an ADTS frame, or the whole of plain audio.
+const uint8_t* next_unit(int codec_id, const uint8_t* p, int left, int* unit_len)
+{
+    if (codec_id == RTSP_CODEC_ID_AUDIO_AAC)
+        return rtsp_find_aac_adts(p, left, unit_len);
+    if (is_plain_audio(codec_id)) {
+        *unit_len = left;
+        return p;
+    }
+    return rtsp_find_h264_h265_nalu(p, left, unit_len);
+}
+
+int encode_unit(rtsp_media* m, const uint8_t* unit, int len, uint64_t ts, uint8_t* pkts[], int sizes[])
+{
+    switch (m->codec_id) {
+    case RTSP_CODEC_ID_VIDEO_H265:
+        return rtp_enc_h265(&m->rtpe, unit, len, ts, pkts, sizes);
+    case RTSP_CODEC_ID_AUDIO_AAC:
+        return rtp_enc_aac(&m->rtpe, unit, len, ts, pkts, sizes);
+    case RTSP_CODEC_ID_AUDIO_G711A:
+    case RTSP_CODEC_ID_AUDIO_G711U:
+        return rtp_enc_g711(&m->rtpe, unit, len, ts, pkts, sizes);
+    case RTSP_CODEC_ID_AUDIO_G726:
+        return rtp_enc_g726(&m->rtpe, unit, len, ts, pkts, sizes);
+    default:
+        return rtp_enc_h264(&m->rtpe, unit, len, ts, pkts, sizes);
+    }
+}
+
+const char* encoder_name(int codec_id)
+{
+    switch (codec_id) {
+    case RTSP_CODEC_ID_VIDEO_H265:
+        return "rtp_enc_h265";
+    case RTSP_CODEC_ID_AUDIO_AAC:
+        return "rtp_enc_aac";
+    case RTSP_CODEC_ID_AUDIO_G726:
+        return "rtp_enc_g726";
+    case RTSP_CODEC_ID_AUDIO_G711A:
+    case RTSP_CODEC_ID_AUDIO_G711U:
+        return "rtp_enc_g711";
+    default:
+        return "rtp_enc_h264";
+    }
+}
+
+// Bytes of a unit that the payload of fragments carries (what is left after
+// its start code or ADTS header and the header bytes the packet format
+// rewrites), and the bytes before that payload in each fragment.
+int fragment_payload(int codec_id, const uint8_t* unit, int len, int* fragment_header)
+{
+    const int start_code = (len >= 3 && unit[2] == 1) ? 3 : 4;
+    switch (codec_id) {
+    case RTSP_CODEC_ID_VIDEO_H264:
+        *fragment_header = RTP_HEADER_SIZE + 2;
+        return len - start_code - 1;
+    case RTSP_CODEC_ID_VIDEO_H265:
+        *fragment_header = RTP_HEADER_SIZE + 3;
+        return len - start_code - 2;
+    case RTSP_CODEC_ID_AUDIO_AAC:
+        *fragment_header = RTP_HEADER_SIZE + 4;
+        return len - ((unit[1] & 0x01) ? 7 : 9);
+    default:
+        *fragment_header = RTP_HEADER_SIZE;
+        return len;
+    }
+}
+
+// Takes the parameter sets or the audio configuration from the stream while
+// the session has none yet.
+void take_codec_data_from_frame(rtsp_session* s, rtsp_media* m, const uint8_t* frame, int len)
+{
+    if (m->codec_id == RTSP_CODEC_ID_VIDEO_H264 && s->vcodec_data.h264.pps_len == 0)
+        rtsp_codec_data_parse_from_frame_h264(frame, len, &s->vcodec_data.h264);
+    else if (m->codec_id == RTSP_CODEC_ID_VIDEO_H265 && s->vcodec_data.h265.pps_len == 0)
+        rtsp_codec_data_parse_from_frame_h265(frame, len, &s->vcodec_data.h265);
+    else if (m->codec_id == RTSP_CODEC_ID_AUDIO_AAC && s->acodec_data.aac.config_len == 0 &&
+             rtsp_codec_data_parse_from_frame_aac(frame, len, &s->acodec_data.aac) > 0)
+        m->rtpe.sample_rate = s->acodec_data.aac.sample_rate;
+}
+
+// Queues one frame of a medium into its ring and sends what the playing
+// viewers of that medium can take. `len`, or -1.
+int tx_media(rtsp_session* s, rtsp_media* m, bool audio, const uint8_t* frame, int len, uint64_t ts)
+{
+    if (!frame || len <= 0 || m->codec_id == RTSP_CODEC_ID_NONE || !m->streamq)
+        return -1;
+    stream_queue* q = m->streamq;
+    const char* what = audio ? "audio" : "video";
+    auto rtp_of = [audio](rtsp_client_connection* c) { return audio ? c->artp : c->vrtp; };
+
+    // Reserve the slots from the tail onwards, dropping the oldest packets
+    // wherever the ring would run into its head (never more than the ring holds).
+    int slots[kMaxFramePackets];
+    const int reserve = streamq_size(q) - 1 < kMaxFramePackets ? streamq_size(q) - 1 : kMaxFramePackets;
+    int nslots = 0;
+    for (int idx = streamq_tail(q); nslots < reserve; idx = streamq_next(q, idx)) {
+        if (streamq_next(q, idx) == streamq_head(q))
+            streamq_pop(q);
+        slots[nslots++] = idx;
+    }
+
+    rtsp_client_connection* cc = nullptr;
+    TAILQ_FOREACH(cc, &s->connections_qhead, session_entry)
+    {
+        rtp_connection* rtp = rtp_of(cc);
+        if (cc->state != kConnStatePlaying || !rtp)
+            continue;
+        const int pos = rtp->streamq_index;
+        if (!streamq_inused(q, pos) && pos != streamq_tail(q)) {
+            RTSP_WARN("client %s will lost %s packet\n", cc->peer_text, what);
+            rtp->streamq_index = streamq_head(q);
+        }
+    }
+
+    take_codec_data_from_frame(s, m, frame, len);
+
+    uint8_t* pkts[kMaxFramePackets + 1];
+    int sizes[kMaxFramePackets + 1];
+    int used = 0;
+    const uint8_t* p = frame;
+    int left = len;
+    int unsent = 0;
+    bool found = false;
+    while (left > 0 && used < nslots) {
+        int unit_len = 0;
+        const uint8_t* unit = next_unit(m->codec_id, p, left, &unit_len);
+        if (!unit) {
+            if (!found && m->codec_id == RTSP_CODEC_ID_AUDIO_AAC)
+                RTSP_WARN("not found adts header\n");
+            else if (!found)
+                RTSP_WARN("not found nal header\n");
+            break;
+        }
+        found = true;
+        for (int i = used; i < nslots; ++i) {
+            char* slot = nullptr;
+            streamq_query(q, slots[i], &slot, nullptr);
+            pkts[i - used] = reinterpret_cast<uint8_t*>(slot);
+            sizes[i - used] = kPacketSize;
+        }
+        pkts[nslots - used] = nullptr;
+        sizes[nslots - used] = 0;
+        const int n = encode_unit(m, unit, unit_len, ts, pkts, sizes);
+        if (n < 0) {
+            RTSP_ERR("%s ret = %d\n", encoder_name(m->codec_id), n);
+            return -1;
+        }
+        int fragment_header = 0;
+        const int payload = fragment_payload(m->codec_id, unit, unit_len, &fragment_header);
+        int carried = 0;
+        for (int i = 0; i < n; ++i) {
+            int* plen = nullptr;
+            streamq_query(q, slots[used + i], nullptr, &plen);
+            *plen = sizes[i];
+            carried += sizes[i] - fragment_header;
+        }
+        // Out of slots inside this unit: the fragments carried only part of it.
+        const bool whole = is_plain_audio(m->codec_id) ? carried >= payload : (n > 0 && (pkts[n - 1][1] & 0x80));
+        if (!whole)
+            unsent += payload - carried;
+        used += n;
+        left -= int(unit - p) + unit_len;
+        p = unit + unit_len;
+    }
+    unsent += left;
+    if (found && unsent > 0)
+        RTSP_WARN("frame of %d bytes does not fit %d packets, %d bytes not sent\n", len, nslots, unsent);
+    for (int i = 0; i < used; ++i)
+        streamq_push(q);
+
+    TAILQ_FOREACH(cc, &s->connections_qhead, session_entry)
+    {
+        rtp_connection* rtp = rtp_of(cc);
+        if (cc->state != kConnStatePlaying || !rtp || cc->broken)
+            continue;
+        rtcp_try_tx_sr(cc, rtp, m->ntptime_of_zero_ts, ts, m->rtpe.sample_rate);
+        rtsp_tx_packets(cc, rtp, q);
+    }
+    return len;
 }
 
 }  // namespace
@@ -957,136 +1230,79 @@ void rtsp_del_session(rtsp_session_handle s)
         rtsp_del_client_connection(TAILQ_FIRST(&s->connections_qhead));
     RTSP_DBG("del session path: %s\n", s->path);
     TAILQ_REMOVE(&s->demo->sessions_qhead, s, demo_entry);
-    streamq_free(s->vstreamq);
+    streamq_free(s->video.streamq);
+    streamq_free(s->audio.streamq);
     std::free(s);
 }
 
 int rtsp_set_video(rtsp_session_handle s, int codec_id, const uint8_t* codec_data, int data_len)
 {
-    if (!s || (s->vcodec_id != RTSP_CODEC_ID_NONE && s->vcodec_id != codec_id))
+    if (!s || (s->video.codec_id != RTSP_CODEC_ID_NONE && s->video.codec_id != codec_id))
         return -1;
-    if (codec_id != RTSP_CODEC_ID_VIDEO_H264) {
+    if (codec_id != RTSP_CODEC_ID_VIDEO_H264 && codec_id != RTSP_CODEC_ID_VIDEO_H265) {
         RTSP_ERR("not supported codec_id %d for video\n", codec_id);
         return -1;
     }
-    s->vcodec_id = codec_id;
-    s->vrtpe.pt = 96;
-    s->vrtpe.seq = 0;
-    s->vrtpe.ssrc = 0;
-    s->vrtpe.sample_rate = 90000;
     std::memset(&s->vcodec_data, 0, sizeof(s->vcodec_data));
-    if (codec_data && data_len > 0 &&
-        rtsp_codec_data_parse_from_user_h264(codec_data, data_len, &s->vcodec_data) <= 0)
-        RTSP_WARN("parse codec_data failed\n");
-    if (!s->vstreamq) {
-        s->vstreamq = streamq_alloc(kPacketSize, kVideoPackets);
-        if (!s->vstreamq) {
-            RTSP_ERR("alloc memory for video rtp queue failed\n");
-            s->vcodec_id = RTSP_CODEC_ID_NONE;
-            return -1;
-        }
+    if (codec_data && data_len > 0) {
+        const int parsed = codec_id == RTSP_CODEC_ID_VIDEO_H265
+                               ? rtsp_codec_data_parse_from_user_h265(codec_data, data_len, &s->vcodec_data.h265)
+                               : rtsp_codec_data_parse_from_user_h264(codec_data, data_len, &s->vcodec_data.h264);
+        if (parsed <= 0)
+            RTSP_WARN("parse codec_data failed\n");
     }
-    return 0;
+    return set_media(&s->video, codec_id, 96, 90000, kVideoPackets, "video");
+}
+
+int rtsp_set_audio(rtsp_session_handle s, int codec_id, const uint8_t* codec_data, int data_len)
+{
+    if (!s || (s->audio.codec_id != RTSP_CODEC_ID_NONE && s->audio.codec_id != codec_id))
+        return -1;
+    if (codec_id != RTSP_CODEC_ID_AUDIO_G711A && codec_id != RTSP_CODEC_ID_AUDIO_G711U &&
+        codec_id != RTSP_CODEC_ID_AUDIO_G726 && codec_id != RTSP_CODEC_ID_AUDIO_AAC) {
+        RTSP_ERR("not supported codec_id %d for audio\n", codec_id);
+        return -1;
+    }
+    std::memset(&s->acodec_data, 0, sizeof(s->acodec_data));
+    uint32_t rate = 8000;
+    if (codec_data && data_len > 0) {
+        int parsed = 1;
+        if (codec_id == RTSP_CODEC_ID_AUDIO_G726)
+            parsed = rtsp_codec_data_parse_from_user_g726(codec_data, data_len, &s->acodec_data.g726);
+        else if (codec_id == RTSP_CODEC_ID_AUDIO_AAC)
+            parsed = rtsp_codec_data_parse_from_user_aac(codec_data, data_len, &s->acodec_data.aac);
+        if (parsed <= 0)
+            RTSP_WARN("parse codec_data failed\n");
+        else if (codec_id == RTSP_CODEC_ID_AUDIO_AAC)
+            rate = s->acodec_data.aac.sample_rate;
+    }
+    return set_media(&s->audio, codec_id, 97, rate, kAudioPackets, "audio");
 }
 
 int rtsp_sync_video_ts(rtsp_session_handle s, uint64_t ts, uint64_t ntptime)
 {
-    if (!s || s->vcodec_id == RTSP_CODEC_ID_NONE)
+    if (!s || s->video.codec_id == RTSP_CODEC_ID_NONE)
         return -1;
-    s->video_ntptime_of_zero_ts = ntptime - ts;
+    s->video.ntptime_of_zero_ts = ntptime - ts;
+    return 0;
+}
+
+int rtsp_sync_audio_ts(rtsp_session_handle s, uint64_t ts, uint64_t ntptime)
+{
+    if (!s || s->audio.codec_id == RTSP_CODEC_ID_NONE)
+        return -1;
+    s->audio.ntptime_of_zero_ts = ntptime - ts;
     return 0;
 }
 
 int rtsp_tx_video(rtsp_session_handle s, const uint8_t* frame, int len, uint64_t ts)
 {
-    if (!s || !frame || len <= 0 || s->vcodec_id == RTSP_CODEC_ID_NONE || !s->vstreamq)
-        return -1;
-    stream_queue* q = s->vstreamq;
+    return s ? tx_media(s, &s->video, false, frame, len, ts) : -1;
+}
 
-    // Reserve the slots from the tail onwards, dropping the oldest packets
-    // wherever the ring would run into its head.
-    int slots[kMaxFramePackets];
-    int nslots = 0;
-    for (int idx = streamq_tail(q); nslots < kMaxFramePackets; idx = streamq_next(q, idx)) {
-        if (streamq_next(q, idx) == streamq_head(q))
-            streamq_pop(q);
-        slots[nslots++] = idx;
-    }
-
-    rtsp_client_connection* cc = nullptr;
-    TAILQ_FOREACH(cc, &s->connections_qhead, session_entry)
-    {
-        if (cc->state != kConnStatePlaying || !cc->vrtp)
-            continue;
-        const int pos = cc->vrtp->streamq_index;
-        if (!streamq_inused(q, pos) && pos != streamq_tail(q)) {
-            RTSP_WARN("client %s will lost video packet\n", cc->peer_text);
-            cc->vrtp->streamq_index = streamq_head(q);
-        }
-    }
-
-    if (s->vcodec_data.pps_len == 0)
-        rtsp_codec_data_parse_from_frame_h264(frame, len, &s->vcodec_data);
-
-    uint8_t* pkts[kMaxFramePackets + 1];
-    int sizes[kMaxFramePackets + 1];
-    int used = 0;
-    const uint8_t* p = frame;
-    int left = len;
-    int unsent = 0;
-    bool found = false;
-    while (left > 0 && used < nslots) {
-        int nalu_len = 0;
-        const uint8_t* nalu = rtsp_find_h264_h265_nalu(p, left, &nalu_len);
-        if (!nalu) {
-            if (!found)
-                RTSP_WARN("not found nal header\n");
-            break;
-        }
-        found = true;
-        for (int i = used; i < nslots; ++i) {
-            char* slot = nullptr;
-            streamq_query(q, slots[i], &slot, nullptr);
-            pkts[i - used] = reinterpret_cast<uint8_t*>(slot);
-            sizes[i - used] = kPacketSize;
-        }
-        pkts[nslots - used] = nullptr;
-        sizes[nslots - used] = 0;
-        const int n = rtp_enc_h264(&s->vrtpe, nalu, nalu_len, ts, pkts, sizes);
-        if (n < 0) {
-            RTSP_ERR("rtp_enc_h264 ret = %d\n", n);
-            return -1;
-        }
-        int payload_sent = 0;
-        for (int i = 0; i < n; ++i) {
-            int* plen = nullptr;
-            streamq_query(q, slots[used + i], nullptr, &plen);
-            *plen = sizes[i];
-            payload_sent += sizes[i] - RTP_HEADER_SIZE - 2;
-        }
-        if (n == 0 || !(pkts[n - 1][1] & 0x80)) {
-            // Out of slots inside this unit: fragments carry its bytes after the NAL header.
-            const int start_code = nalu[2] == 1 ? 3 : 4;
-            unsent += nalu_len - start_code - 1 - payload_sent;
-        }
-        used += n;
-        left -= int(nalu - p) + nalu_len;
-        p = nalu + nalu_len;
-    }
-    unsent += left;
-    if (found && unsent > 0)
-        RTSP_WARN("frame of %d bytes does not fit %d packets, %d bytes not sent\n", len, nslots, unsent);
-    for (int i = 0; i < used; ++i)
-        streamq_push(q);
-
-    TAILQ_FOREACH(cc, &s->connections_qhead, session_entry)
-    {
-        if (cc->state != kConnStatePlaying || !cc->vrtp || cc->broken)
-            continue;
-        rtcp_try_tx_sr(cc, cc->vrtp, s->video_ntptime_of_zero_ts, ts, s->vrtpe.sample_rate);
-        rtsp_tx_video_packet(cc);
-    }
-    return len;
+int rtsp_tx_audio(rtsp_session_handle s, const uint8_t* frame, int len, uint64_t ts)
+{
+    return s ? tx_media(s, &s->audio, true, frame, len, ts) : -1;
 }
 
 int rtsp_sever_tx_video(rtsp_demo_handle, rtsp_session_handle s, const uint8_t* frame, int len, uint64_t ts)
@@ -1104,9 +1320,9 @@ int rtsp_do_event(rtsp_demo_handle d)
     TAILQ_FOREACH(cc, &d->connections_qhead, demo_entry)
     {
         cc->pfd_tcp = add_pfd(d, cc->sockfd);
-        if (cc->vrtp) {
-            for (int i = 0; i < 2; ++i)
-                cc->vrtp->pfd_udp[i] = cc->vrtp->is_over_tcp ? -1 : add_pfd(d, cc->vrtp->udp_sockfd[i]);
+        for (rtp_connection* rtp : {cc->vrtp, cc->artp}) {
+            for (int i = 0; rtp && i < 2; ++i)
+                rtp->pfd_udp[i] = rtp->is_over_tcp ? -1 : add_pfd(d, rtp->udp_sockfd[i]);
         }
     }
     const int ready = poll(d->pfds.data(), d->pfds.size(), 0);
@@ -1154,12 +1370,14 @@ int rtsp_do_event(rtsp_demo_handle d)
                 rtsp_msg_free(&req);
             }
         }
-        if (!cc->broken && cc->state == kConnStatePlaying && cc->vrtp) {
-            rtsp_tx_video_packet(cc);
-            rtp_connection* rtp = cc->vrtp;
-            for (int i = 0; i < 2 && !rtp->is_over_tcp; ++i) {
-                if (readable(d, rtp->pfd_udp[i]))
-                    rtsp_recv_udp(cc, rtp, i);
+        if (!cc->broken && cc->state == kConnStatePlaying && cc->session) {
+            rtsp_tx_packets(cc, cc->vrtp, cc->session->video.streamq);
+            rtsp_tx_packets(cc, cc->artp, cc->session->audio.streamq);
+            for (rtp_connection* rtp : {cc->vrtp, cc->artp}) {
+                for (int i = 0; rtp && i < 2 && !rtp->is_over_tcp; ++i) {
+                    if (readable(d, rtp->pfd_udp[i]))
+                        rtsp_recv_udp(cc, rtp, i);
+                }
             }
         }
         if (cc->broken)

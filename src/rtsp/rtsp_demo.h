@@ -1,6 +1,7 @@
 #pragma once
 // A small RTSP 1.0 server for the live H.264 stream: RTP over UDP or
-// interleaved in the RTSP connection, to any number of viewers.
+// interleaved in the RTSP connection, to any number of viewers. It also
+// carries H.265 video and an audio track, which the camera does not use.
 //
 // It has no thread and no lock of its own. After creating the server and its
 // session (any thread), the caller makes every further call from one thread:
@@ -43,17 +44,31 @@ rtsp_session_handle rtsp_new_session(rtsp_demo_handle demo, const char* path);
 rtsp_session_handle create_rtsp_session(rtsp_demo_handle demo, const char* path);
 void rtsp_del_session(rtsp_session_handle session);
 
-// Only RTSP_CODEC_ID_VIDEO_H264 is supported. codec_data (may be null) is an
-// Annex-B buffer holding SPS and PPS; without it they are taken from the
-// first frames sent. 0 or -1.
+// RTSP_CODEC_ID_VIDEO_H264 or RTSP_CODEC_ID_VIDEO_H265 (a session keeps its
+// first video codec). codec_data (may be null) is an Annex-B buffer holding
+// the parameter sets (H.264: SPS and PPS; H.265: VPS, SPS and PPS); without
+// it they are taken from the first frames sent. Payload type 96, 90 kHz,
+// a ring of 600 packets. 0 or -1.
 int rtsp_set_video(rtsp_session_handle session, int codec_id, const uint8_t* codec_data, int data_len);
-// Ties media time `ts` (µs, the clock of rtsp_tx_video's time stamps) to the
-// NTP time `ntptime` (µs since 1900) for the sender reports. 0 or -1.
+// The audio track ("track2"): G.711 A-law or µ-law, G.726 or AAC (a session
+// keeps its first audio codec). codec_data: for G.726 the bit rate (a 32-bit
+// integer, 32000 or 40000), for AAC the AudioSpecificConfig, otherwise
+// unused; without it AAC takes its configuration from the first ADTS frame.
+// Payload type 97, 8000 Hz or the AAC configuration's rate, a ring of 20
+// packets. 0 or -1.
+int rtsp_set_audio(rtsp_session_handle session, int codec_id, const uint8_t* codec_data, int data_len);
+// Ties media time `ts` (µs, the clock of rtsp_tx_video's or rtsp_tx_audio's
+// time stamps) to the NTP time `ntptime` (µs since 1900) for the sender
+// reports. 0 or -1 (no session or no codec of that medium).
 int rtsp_sync_video_ts(rtsp_session_handle session, uint64_t ts, uint64_t ntptime);
+int rtsp_sync_audio_ts(rtsp_session_handle session, uint64_t ts, uint64_t ntptime);
 
 // Queues one encoded Annex-B frame (media time `ts` in µs) and sends what it
 // can to the playing viewers. `len`, or -1.
 int rtsp_tx_video(rtsp_session_handle session, const uint8_t* frame, int len, uint64_t ts);
+// The same for audio: G.711 / G.726 bytes (best one packet, up to 1444 bytes,
+// a frame) or AAC in ADTS frames. `len`, or -1.
+int rtsp_tx_audio(rtsp_session_handle session, const uint8_t* frame, int len, uint64_t ts);
 // Same as rtsp_tx_video.
 int rtsp_sever_tx_video(rtsp_demo_handle demo, rtsp_session_handle session, const uint8_t* frame, int len,
                         uint64_t ts);

@@ -153,21 +153,30 @@ TEST(GroupFrames, ResultMapToFlowRecord)
         int work_error;
         int result;
         int units;
+        bool forcedNg;  // a result claimed beside a work error
     };
     const Case cases[] = {
-        {{}, 0, 0, 0},
-        {{{QStringLiteral("work_error"), 1}}, 1, 0, 0},
-        {{{QStringLiteral("work_error"), 0}, {QStringLiteral("result"), true}}, 0, 1, 0},
+        {{}, 0, 0, 0, false},
+        {{{QStringLiteral("work_error"), 1}}, 1, 0, 0, false},
+        {{{QStringLiteral("work_error"), 0}, {QStringLiteral("result"), true}}, 0, 1, 0, false},
         {{{QStringLiteral("work_error"), 0},
           {QStringLiteral("result"), false},
           {QStringLiteral("result_detail"), QVariantMap{{QStringLiteral("M1"), u.toMap()}, {QStringLiteral("S1"), QVariantMap()}}}},
-         0, 0, 2},
+         0, 0, 2, false},
+        {{{QStringLiteral("result"), true}}, 0, 1, 0, false},
+        {{{QStringLiteral("work_error"), 1}, {QStringLiteral("result"), true}}, 1, 0, 0, true},
+        {{{QStringLiteral("work_error"), 4},
+          {QStringLiteral("result"), 1},
+          {QStringLiteral("result_detail"), QVariantMap{{QStringLiteral("M1"), u.toMap()}}}},
+         4, 0, 1, true},
     };
     for (const Case& c : cases) {
+        testsupport::LogCapture log;
         const FlowWork_WorkEvent_Back back = workevent_map_2_back(c.map);
         EXPECT_EQ(back.work_error, c.work_error);
         EXPECT_EQ(back.result, c.result);
         EXPECT_EQ(back.collectlist.size(), c.units);
+        EXPECT_EQ(log.reachesLogFiles(QStringLiteral("answered as NG")), c.forcedNg);
     }
     const FlowWork_WorkEvent_Back back = workevent_map_2_back(cases[3].map);
     EXPECT_EQ(back.collectlist.value(QStringLiteral("M1")), u);

@@ -21,7 +21,7 @@ using reactorbench::waitUntil;
 
 namespace {
 
-// Records where each handler stage ran before the unbuilt body answers.
+// Records where each handler stage ran.
 class ObservedService : public HttpService_MG_Business {
 public:
     using HttpService_MG_Business::HttpService_MG_Business;
@@ -45,15 +45,6 @@ public:
     }
 
 protected:
-    void notImplementedYet(const CTask_FormData_Mongoose& req, HandlerStage stage, CLimit_List_WorkingUrl* guard) override
-    {
-        {
-            std::lock_guard<std::mutex> lock(m);
-            m_calls.push_back({req.data.url, stage, QThread::currentThread(), OperationRecord_Interface::actingUser(),
-                               ZRC_WorkInformation_Manager::getInstance()->get_working_info().user_id});
-        }
-        HttpService_MG_Business::notImplementedYet(req, stage, guard);
-    }
     void stageEntered(const CTask_FormData_Mongoose& req, HandlerStage stage) override
     {
         std::lock_guard<std::mutex> lock(m);

@@ -144,8 +144,9 @@ TEST(ManagerProductWork, WorkEventAnswersAreReadAndTheBusyFlagClearedEveryTime)
             EXPECT_TRUE(u.is_valid);
             EXPECT_EQ(u.detect, 1);
             EXPECT_TRUE(u.result);
-            EXPECT_EQ(u.collect_time, -1);  // missing keys keep the defaults
-            EXPECT_EQ(u.calculate_time, -1);
+            // The group's one reading of a unit map: a missing key gives 0.
+            EXPECT_EQ(u.collect_time, 0);
+            EXPECT_EQ(u.calculate_time, 0);
         }
     }
 }

@@ -4,6 +4,7 @@
 // a private network of the test's own.
 #include "manager/vistrel_manager.h"
 
+#include "flow/flowpart_base.h"
 #include "flow/product_manager.h"
 #include "foundation/foundationglobals.h"
 #include "foundation/qstring_tl.h"
@@ -13,14 +14,18 @@
 #include "manager/apppushes.h"
 #include "net/publishbench.h"
 #include "net/tm_zrp_publish.h"
+#include "net/udp_push2app.h"
 #include "statistics/stage_productstatistics.h"
 #include "support/cameragroup.h"
 #include "support/inprocesslink.h"
+#include "support/logcapture.h"
 #include "tools/iomodulesim/isolatednetwork.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -70,6 +75,7 @@ struct ManagerBench {
         options.http.port = 0;
         options.http.cachefile_path = camera.dir() + "/tmp/";
         options.link = &link;
+        options.meminfoPath = camera.dir() + "/meminfo";
         manager = std::make_unique<Vistrel_Manager>(options);
     }
     ~ManagerBench()
@@ -157,6 +163,88 @@ TEST(VistrelManager, LanguageSelectsTheTextColumnOnTheManagersThreadOnly)
     EXPECT_FALSE(answer);
     EXPECT_EQ(gLan.load(), 0) << "not applied on the calling thread";
     EXPECT_TRUE(waitFor([] { return gLan.load() == 1; })) << "re-posted to the manager's thread";
+}
+
+TEST(VistrelManager, TheTakenApplicationsLanguageReachesTheLanguageSwitch)
+{
+    ManagerBench b;
+    SKIP_WITHOUT_NETWORK(b);
+    ASSERT_EQ(Vistrel_Manager::instance(), b.manager.get());
+    const QString app = QStringLiteral("127.0.0.2");
+    b.camera.mgr->update_working_info([&](ZRC_WorkInfos& w) { w.taken_app_ip = app.toStdString(); });
+    Udp_Push2APP client(-1);  // carried, never started: its answer slot is fed here
+    CTask_FormData answer;
+    answer.peer_address = app;
+    answer.json = QJsonObject{{"result", QJsonObject{{"dotaken", true}, {"language", "en-US"}}}};
+    // On the client's socket thread, as in the program: re-posted to the manager.
+    std::unique_ptr<QThread> socketThread(QThread::create([&] { client.slot_udp_recv_rsp(answer); }));
+    socketThread->start();
+    socketThread->wait();
+    EXPECT_EQ(g_Language.get(), QStringLiteral("en-US"));
+    EXPECT_TRUE(waitFor([] { return gLan.load() == 1; })) << "the English column on the manager's thread";
+    g_Language = QStringLiteral("zh-CN");
+}
+
+TEST(VistrelManager, UsedMemoryIsTotalLessAvailableInWholeMegabytes)
+{
+    struct Row {
+        const char* name;
+        QByteArray meminfo;
+        QString used;
+    };
+    const Row rows[] = {
+        {"as the kernel writes it",
+         "MemTotal:        2048000 kB\nMemFree:          100000 kB\nMemAvailable:    1024000 kB\n", "1000"},
+        {"other order, no colon", "MemAvailable 1000 kB\nMemTotal 4095 kB", "3"},
+        {"no MemAvailable", "MemTotal: 2048000 kB\nMemFree: 1024000 kB\n", ""},
+        {"a value without its unit is no line of three parts", "MemTotal: 2048000\nMemAvailable: 1024000 kB\n", ""},
+        {"not a number", "MemTotal: lots kB\nMemAvailable: 1024000 kB\n", ""},
+        {"empty", "", ""},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(Vistrel_Manager::usedMemoryFromMeminfo(row.meminfo), row.used) << row.name;
+}
+
+TEST(VistrelManager, RunReportsLogMemoryLivenessAndTheFlowPartCount)
+{
+    ManagerBench b;
+    SKIP_WITHOUT_NETWORK(b);
+    struct CountedPart : FlowPart_Base {
+        void onStart_Working() override {}
+    };
+    CountedPart parts[3];
+    const int alive = g_flowpart_base_count.load();
+    ASSERT_GE(alive, 3);
+    const QRegularExpression line(QStringLiteral(
+        "^--- Reports --- UsedMem: (\\d*) MB; Thread-ICHU: \\[[01],[01],[01],[01]\\]; Cnted-IC: \\[[01],[01]\\]; "
+        "Apps: .*Flowpart-Count: (\\d+)$"));
+
+    auto reportLine = [](const testsupport::LogCapture& log) {
+        const QStringList lines = log.messages().filter(QStringLiteral("--- Reports ---"));
+        return lines.isEmpty() ? QString() : lines.last();
+    };
+
+    QFile meminfo(b.camera.dir() + "/meminfo");
+    ASSERT_TRUE(meminfo.open(QIODevice::WriteOnly));
+    meminfo.write("MemTotal:        2048000 kB\nMemFree:          100000 kB\nMemAvailable:    1024000 kB\n");
+    meminfo.close();
+    {
+        testsupport::LogCapture log;
+        b.manager->slot_RunReports();
+        ASSERT_TRUE(log.reachesLogFiles(QStringLiteral("--- Reports --- UsedMem:")));
+        const QRegularExpressionMatch m = line.match(reportLine(log));
+        ASSERT_TRUE(m.hasMatch()) << reportLine(log).toStdString();
+        EXPECT_EQ(m.captured(1), QStringLiteral("1000"));
+        EXPECT_EQ(m.captured(2).toInt(), alive);
+    }
+
+    // An unreadable file: no figure, the report still goes out.
+    ASSERT_TRUE(meminfo.remove());
+    testsupport::LogCapture log;
+    b.manager->slot_RunReports();
+    const QRegularExpressionMatch m = line.match(reportLine(log));
+    ASSERT_TRUE(m.hasMatch());
+    EXPECT_EQ(m.captured(1), QString());
 }
 
 TEST(VistrelManager, AliveWhileTheRunStateRefreshIsYoungerThanTwoSeconds)

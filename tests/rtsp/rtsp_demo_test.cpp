@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <regex>
+#include <set>
 
 namespace {
 
@@ -251,6 +252,51 @@ TEST(RtspServerAnswers, SetupSessionsSsrcsAndTeardown)
     EXPECT_EQ(r.header("Session"), "1234567A");
 }
 
+TEST(RtspServerAnswers, AnAudioTrackIsSetUpAndTornDownOnItsOwn)
+{
+    testsupport::RtspLogCapture log;
+    RtspServer s;
+    ASSERT_TRUE(s.ok());
+    ASSERT_EQ(rtsp_set_audio(s.session, RTSP_CODEC_ID_AUDIO_G711A, nullptr, 0), 0);
+    RtspScriptedClient c(s.pumper());
+    ASSERT_TRUE(c.connectTo(s.port));
+
+    auto r = exchange(c, "DESCRIBE", s.url(), 1, {"Accept: application/sdp"});
+    EXPECT_NE(r.body.find("m=audio 0 RTP/AVP 97\r\nc=IN IP4 0.0.0.0\r\na=rtpmap:97 PCMA/8000/1\r\na=control:" +
+                          s.url() + "/track2\r\n"),
+              std::string::npos)
+        << r.body;
+    r = exchange(c, "SETUP", s.url() + "/track2", 2, {"Transport: RTP/AVP/TCP;interleaved=2-3"});
+    ASSERT_EQ(r.status, 200);
+    const std::string session = r.header("Session");
+    EXPECT_TRUE(log.contains("new rtp over tcp for audio", RTSP_LOG_INFO));
+    EXPECT_EQ(exchange(c, "SETUP", s.url() + "/track1", 3,
+                       {"Session: " + session, "Transport: RTP/AVP/TCP;interleaved=0-1"})
+                  .status,
+              200);
+    EXPECT_TRUE(log.contains("new rtp over tcp for video", RTSP_LOG_INFO));
+    EXPECT_EQ(exchange(c, "PLAY", s.url(), 4, {"Session: " + session}).status, 200);
+
+    // One frame of each medium reaches the viewer on its own channel.
+    const std::string alaw(160, '\xd5');
+    ASSERT_EQ(rtsp_tx_audio(s.session, reinterpret_cast<const uint8_t*>(alaw.data()), 160, s.ts), 160);
+    s.sendFrame(rtsptest::keyFrame(500));
+    std::set<int> channels;
+    for (int i = 0; i < 10 && channels.size() < 4; ++i) {
+        const auto f = c.readInterleaved(2000);
+        if (!f)
+            break;
+        channels.insert(f->channel);
+    }
+    EXPECT_EQ(channels, (std::set<int>{0, 1, 2, 3})) << "RTP and sender reports of both tracks";
+
+    // Tearing down the audio keeps the video; then the video: back to init.
+    EXPECT_EQ(exchange(c, "TEARDOWN", s.url() + "/track2", 5, {"Session: " + session}).status, 200);
+    EXPECT_EQ(exchange(c, "PLAY", s.url(), 6, {"Session: " + session}).status, 200);
+    EXPECT_EQ(exchange(c, "TEARDOWN", s.url() + "/track1", 7, {"Session: " + session}).status, 200);
+    EXPECT_EQ(exchange(c, "PLAY", s.url(), 8).status, 455);
+}
+
 TEST(RtspServerRequests, BytewisePipelinedAndSplit)
 {
     RtspServer s;
@@ -330,10 +376,36 @@ TEST(RtspServerSetup, SessionsAndCodecs)
     EXPECT_EQ(rtsp_new_session(nullptr, "/x"), nullptr);
     rtsp_session_handle other = rtsp_new_session(s.demo, "/live/main");
     ASSERT_NE(other, nullptr);
-    EXPECT_EQ(rtsp_set_video(other, RTSP_CODEC_ID_VIDEO_H265, nullptr, 0), -1);
-    EXPECT_TRUE(log.contains("not supported codec_id 2 for video", RTSP_LOG_ERROR));
+    // Each medium takes its own codecs only.
+    EXPECT_EQ(rtsp_set_video(other, RTSP_CODEC_ID_VIDEO_MPEG4, nullptr, 0), -1);
+    EXPECT_TRUE(log.contains("not supported codec_id 3 for video", RTSP_LOG_ERROR));
+    EXPECT_EQ(rtsp_set_video(other, RTSP_CODEC_ID_AUDIO_AAC, nullptr, 0), -1);
+    EXPECT_TRUE(log.contains("not supported codec_id 16388 for video", RTSP_LOG_ERROR));
+    EXPECT_EQ(rtsp_set_audio(other, RTSP_CODEC_ID_VIDEO_H264, nullptr, 0), -1);
+    EXPECT_TRUE(log.contains("not supported codec_id 1 for audio", RTSP_LOG_ERROR));
+    EXPECT_EQ(rtsp_set_audio(nullptr, RTSP_CODEC_ID_AUDIO_G711A, nullptr, 0), -1);
+    // Without a codec nothing is sent or synchronised.
     EXPECT_EQ(rtsp_tx_video(other, reinterpret_cast<const uint8_t*>("\0\0\1e"), 4, 0), -1);
     EXPECT_EQ(rtsp_sync_video_ts(other, 0, 0), -1);
+    EXPECT_EQ(rtsp_tx_audio(other, reinterpret_cast<const uint8_t*>("\xd5\xd5"), 2, 0), -1);
+    EXPECT_EQ(rtsp_sync_audio_ts(other, 0, 0), -1);
+    // A session keeps its first codec of each medium.
+    EXPECT_EQ(rtsp_set_video(other, RTSP_CODEC_ID_VIDEO_H265, nullptr, 0), 0);
+    EXPECT_EQ(rtsp_set_video(other, RTSP_CODEC_ID_VIDEO_H265, nullptr, 0), 0);
+    EXPECT_EQ(rtsp_set_video(other, RTSP_CODEC_ID_VIDEO_H264, nullptr, 0), -1);
+    EXPECT_EQ(rtsp_set_audio(other, RTSP_CODEC_ID_AUDIO_G711U, nullptr, 0), 0);
+    EXPECT_EQ(rtsp_set_audio(other, RTSP_CODEC_ID_AUDIO_G711A, nullptr, 0), -1);
+    EXPECT_EQ(rtsp_sync_video_ts(other, 0, 0), 0);
+    EXPECT_EQ(rtsp_sync_audio_ts(other, 0, 0), 0);
+    EXPECT_EQ(rtsp_tx_audio(other, reinterpret_cast<const uint8_t*>("\xd5\xd5"), 2, 0), 2);
+    // Codec data that does not parse is only warned about.
+    const uint32_t badRate = 16000;
+    rtsp_session_handle third = rtsp_new_session(s.demo, "/live/third");
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(rtsp_set_audio(third, RTSP_CODEC_ID_AUDIO_G726, reinterpret_cast<const uint8_t*>(&badRate), 4), 0);
+    EXPECT_TRUE(log.contains("bit rate invalid", RTSP_LOG_ERROR));
+    EXPECT_TRUE(log.contains("parse codec_data failed", RTSP_LOG_WARN));
+    rtsp_del_session(third);
     rtsp_del_session(other);
     EXPECT_EQ(rtsp_do_event(nullptr), -1);
     EXPECT_EQ(rtsp_tx_video(nullptr, nullptr, 0, 0), -1);

@@ -5,8 +5,8 @@
 #include "rtsp/rtsp_log.h"
 #include "support/h264testsource.h"
 #include "support/rtspscriptedclient.h"
+#include "support/toolrun.h"
 
-#include <QProcess>
 #include <QStringList>
 #include <gtest/gtest.h>
 
@@ -18,6 +18,9 @@
 #include <thread>
 
 namespace {
+
+using testsupport::runTool;
+using testsupport::ToolRun;
 
 std::mutex g_logMutex;
 std::set<std::thread::id> g_clientThreads;  // threads that logged a new viewer
@@ -94,30 +97,6 @@ private:
     std::thread m_thread;
 };
 
-struct ToolRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-ToolRun run(const QString& program, const QStringList& args)
-{
-    QProcess p;
-    p.start(program, args);
-    ToolRun r;
-    if (!p.waitForStarted(5000))
-        return r;
-    if (!p.waitForFinished(30000)) {
-        p.kill();
-        p.waitForFinished(2000);
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
-
 class RtspWithFfmpeg : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override
@@ -135,9 +114,9 @@ TEST_P(RtspWithFfmpeg, FfprobeSeesTheCamerasStream)
 {
     StreamingServer server;
     ASSERT_TRUE(server.ok());
-    const ToolRun r = run("ffprobe", {"-v", "error", "-rtsp_transport", GetParam(), "-select_streams", "v:0",
-                                  "-show_entries", "stream=codec_name,profile,width,height,pix_fmt,r_frame_rate",
-                                  "-of", "default=noprint_wrappers=1", server.url()});
+    const ToolRun r = runTool("ffprobe", {"-v", "error", "-rtsp_transport", GetParam(), "-select_streams", "v:0",
+                                      "-show_entries", "stream=codec_name,profile,width,height,pix_fmt,r_frame_rate",
+                                      "-of", "default=noprint_wrappers=1", server.url()});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
     EXPECT_EQ(lines, (QStringList{"codec_name=h264", "profile=Main", "width=1920", "height=1080", "pix_fmt=yuv420p",
@@ -149,9 +128,9 @@ TEST_P(RtspWithFfmpeg, FfmpegDecodesSixtyFrames)
 {
     StreamingServer server;
     ASSERT_TRUE(server.ok());
-    const ToolRun r = run("ffmpeg", {"-nostdin", "-v", "error", "-rtsp_transport", GetParam(), "-buffer_size",
-                                     "4000000", "-i", server.url(), "-map", "0:v", "-frames:v", "60", "-f", "framemd5",
-                                     "-"});
+    const ToolRun r = runTool("ffmpeg", {"-nostdin", "-v", "error", "-rtsp_transport", GetParam(), "-buffer_size",
+                                         "4000000", "-i", server.url(), "-map", "0:v", "-frames:v", "60", "-f",
+                                         "framemd5", "-"});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     int frames = 0;
     for (const QString& line : r.out.split('\n', Qt::SkipEmptyParts))
