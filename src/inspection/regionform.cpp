@@ -1,0 +1,83 @@
+#include "inspection/regionform.h"
+
+#include "inspection/pluginsmanager.h"
+#include "inspection/processorinterface.h"
+
+#include <QJsonArray>
+#include <QObject>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// A JSON number that a stored region reads as itself (jsonWholeNumber).
+bool wholeNumber(const QJsonValue& value)
+{
+    if (!value.isDouble())
+        return false;
+    const double d = value.toDouble();
+    return std::isfinite(d) && d == std::trunc(d) && d >= double(std::numeric_limits<int>::min())
+        && d <= double(std::numeric_limits<int>::max());
+}
+
+bool wholeNumbers(const QJsonArray& values, int count)
+{
+    if (values.size() != count)
+        return false;
+    for (const QJsonValue& v : values) {
+        if (!wholeNumber(v))
+            return false;
+    }
+    return true;
+}
+
+// Rectangle and circle: four whole numbers; polygon: one or more [x, y]
+// pairs of whole numbers.
+bool geometryHeld(const QString& type, const QJsonValue& infos)
+{
+    if (!infos.isArray())
+        return false;
+    const QJsonArray values = infos.toArray();
+    if (type != QLatin1String("polygon"))
+        return wholeNumbers(values, 4);
+    if (values.isEmpty())
+        return false;
+    for (const QJsonValue& point : values) {
+        if (!point.isArray() || !wholeNumbers(point.toArray(), 2))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+QString RegionForm::editFault(const QJsonObject& region)
+{
+    const int detect = jsonWholeNumber(region.value(QStringLiteral("detect_index"))) + 1;
+    const int roi = jsonWholeNumber(region.value(QStringLiteral("roi_index"))) + 1;
+    const PluginsManager* registry = PluginsManager::getInstance();
+
+    const QJsonValue detectIndex = region.value(QStringLiteral("detect_index"));
+    if (!wholeNumber(detectIndex) || detectIndex.toDouble() < 0)
+        return QObject::tr("%1号检测%2号区域：\"detect_index\"不是检测序号").arg(detect).arg(roi);
+    const QString type = region.value(QStringLiteral("roi_type")).toString();
+    const QStringList shapes = registry->shapeTypes();
+    if (!shapes.contains(type)) {
+        return QObject::tr("%1号检测%2号区域：\"roi_type\"的值\"%3\"不是已知的形状（%4）")
+            .arg(detect)
+            .arg(roi)
+            .arg(type, shapes.join(QStringLiteral(", ")));
+    }
+    const QString detector = region.value(QStringLiteral("func_type")).toString();
+    const QStringList detectors = registry->processorNames();
+    if (!detectors.contains(detector)) {
+        return QObject::tr("%1号检测%2号区域：\"func_type\"的值\"%3\"不是已知的功能（%4）")
+            .arg(detect)
+            .arg(roi)
+            .arg(detector, detectors.join(QStringLiteral(", ")));
+    }
+    if (!geometryHeld(type, region.value(QStringLiteral("roi_infos"))))
+        return QObject::tr("%1号检测%2号区域：\"roi_infos\"不是%3形状的整数坐标").arg(detect).arg(roi).arg(type);
+    return QString();
+}
