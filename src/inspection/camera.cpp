@@ -117,7 +117,9 @@ QString Camera::trialFault(const QJsonObject& roi) const
     PluginsManager* registry = PluginsManager::getInstance();
     std::vector<std::unique_ptr<RoiInterface>> regions;
     RoiHandles step;
-    for (const QJsonValue& value : ignored + QJsonArray{roi}) {
+    QJsonArray elements = ignored;
+    elements.append(roi);
+    for (const QJsonValue& value : qAsConst(elements)) {
         const QJsonObject element = value.toObject();
         std::unique_ptr<RoiInterface> region = registry->createNewRoi(
             element.value(QStringLiteral("roi_type")).toString(), const_cast<Camera*>(this), element);
