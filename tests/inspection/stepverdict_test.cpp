@@ -280,3 +280,37 @@ TEST_F(StepVerdictTest, AStepThatInspectsNothingIsLoggedAtLoadAndEdit)
 }
 
 }  // namespace
+
+namespace {
+
+// A camera row that is not a JSON object holds every detection until the
+// operator application sends a region set; the set is then saved over the
+// row (which stays kept aside) and the camera judges the frames again. An
+// empty set ends the outage too: the operator has said what to inspect.
+TEST_F(StepVerdictTest, ACameraRowThatIsNoObjectHoldsUntilARegionSetIsApplied)
+{
+    const QJsonObject flaw = rectRegion(1, 0, kRegion, "flaw", kFlawParams);
+    cv::Mat unlike;
+    cv::bitwise_not(part, unlike);
+    for (const QJsonArray& set : {QJsonArray{flaw}, QJsonArray{}}) {
+        SCOPED_TRACE(set.isEmpty() ? "empty set" : "one flaw region");
+        camera.reset();
+        db.reset();
+        StepCase c;
+        c.store = Store::NotAnObject;
+        make(c);
+        const QString broken = *db->cameraRow();
+        EXPECT_EQ(judge(1, part), std::make_pair(false, QString("parameters not loaded")));
+
+        QString reason;
+        ASSERT_TRUE(camera->modifySingleton(set, &reason)) << reason.toStdString();
+        EXPECT_TRUE(camera->cameraSingleton()->isLoaded());
+        const QJsonObject saved = QJsonDocument::fromJson(db->cameraRow()->toUtf8()).object();
+        EXPECT_EQ(saved.value("rois").toArray().size(), set.size());
+        EXPECT_EQ(db->column("select value from cameraparam_broken where name='camera0'"), QStringList{broken});
+        EXPECT_TRUE(judge(1, detectortest::withNoise(part, 2)).first);
+        EXPECT_EQ(judge(1, unlike).first, set.isEmpty());
+    }
+}
+
+}  // namespace
