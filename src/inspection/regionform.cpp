@@ -61,21 +61,19 @@ QString RegionForm::editFault(const QJsonObject& region)
     const QJsonValue detectIndex = region.value(QStringLiteral("detect_index"));
     if (!wholeNumber(detectIndex) || detectIndex.toDouble() < 0)
         return QObject::tr("%1号检测%2号区域：\"detect_index\"不是检测序号").arg(detect).arg(roi);
+    // A name this program does not know: the text names it and the known ones.
+    const auto unknown = [&](const char* text, const QString& name, const QStringList& known) {
+        return QObject::tr(text).arg(detect).arg(roi).arg(name, known.join(QStringLiteral(", ")));
+    };
     const QString type = region.value(QStringLiteral("roi_type")).toString();
-    const QStringList shapes = registry->shapeTypes();
-    if (!shapes.contains(type)) {
-        return QObject::tr("%1号检测%2号区域：\"roi_type\"的值\"%3\"不是已知的形状（%4）")
-            .arg(detect)
-            .arg(roi)
-            .arg(type, shapes.join(QStringLiteral(", ")));
+    if (!registry->shapeTypes().contains(type)) {
+        return unknown(QT_TRANSLATE_NOOP("QObject", "%1号检测%2号区域：\"roi_type\"的值\"%3\"不是已知的形状（%4）"), type,
+                       registry->shapeTypes());
     }
     const QString detector = region.value(QStringLiteral("func_type")).toString();
-    const QStringList detectors = registry->processorNames();
-    if (!detectors.contains(detector)) {
-        return QObject::tr("%1号检测%2号区域：\"func_type\"的值\"%3\"不是已知的功能（%4）")
-            .arg(detect)
-            .arg(roi)
-            .arg(detector, detectors.join(QStringLiteral(", ")));
+    if (!registry->processorNames().contains(detector)) {
+        return unknown(QT_TRANSLATE_NOOP("QObject", "%1号检测%2号区域：\"func_type\"的值\"%3\"不是已知的功能（%4）"),
+                       detector, registry->processorNames());
     }
     if (!geometryHeld(type, region.value(QStringLiteral("roi_infos"))))
         return QObject::tr("%1号检测%2号区域：\"roi_infos\"不是%3形状的整数坐标").arg(detect).arg(roi).arg(type);

@@ -539,20 +539,26 @@ TEST(OrvaleEndToEnd, ConfigurationThatInspectsNothingHoldsTheMachine)
                                             api + route});
         return out ? QJsonDocument::fromJson(*out).object() : QJsonObject();
     };
-    const QJsonArray stored = post("/dide/roi/getallparams", {}).value("result").toObject().value("rois").toArray();
-    ASSERT_EQ(stored.size(), devicefixture::regions().size());
-    QJsonObject flaw;
-    for (const QJsonValue& r : stored) {
-        if (r.toObject().value("func_type") == "flaw" && r.toObject().value("detect_index") == 0) {
-            flaw = r.toObject();
-            break;
-        }
-    }
-    ASSERT_FALSE(flaw.isEmpty());
     const auto with = [](QJsonObject o, const char* key, const QJsonValue& value) {
         o.insert(QLatin1String(key), value);
         return o;
     };
+    // The regions as the application reads them; the flaw regions report
+    // the fixture's process filter size (0, out of range), so the set sent
+    // back carries a filter size that is in range.
+    QJsonArray stored;
+    QJsonObject flaw;
+    for (const QJsonValue& v : post("/dide/roi/getallparams", {}).value("result").toObject().value("rois").toArray()) {
+        QJsonObject r = v.toObject();
+        if (r.value("func_type") == "flaw") {
+            r = with(r, "func_params", QJsonArray{45, 50, 3});
+            if (flaw.isEmpty() && r.value("detect_index") == 0)
+                flaw = r;
+        }
+        stored.append(r);
+    }
+    ASSERT_EQ(stored.size(), devicefixture::regions().size());
+    ASSERT_FALSE(flaw.isEmpty());
     const QJsonObject wholeFlaw = with(with(flaw, "roi_index", 8), "roi_infos", QJsonArray{0, 0, 1919, 1079});
     const QJsonObject wholeIgnore =
         with(with(with(wholeFlaw, "roi_index", 9), "func_type", "ignore"), "func_params", QJsonArray{});
@@ -581,7 +587,8 @@ TEST(OrvaleEndToEnd, ConfigurationThatInspectsNothingHoldsTheMachine)
     }
     spinUntil([] { return false; }, 1000);
     EXPECT_TRUE(plant.paramDbBytes() == paramBefore) << "PARAM.db changed";
-    EXPECT_EQ(post("/dide/roi/getallparams", {}).value("result").toObject().value("rois").toArray(), stored);
+    // The control: the set without the faults is taken.
+    EXPECT_EQ(post("/dide/roi/setallparams", QJsonObject{{"rois", stored}}).value("code").toInt(-1), 0);
 
     // The same pair written into PARAM.db directly: judged at run time.
     QString why = plant.restart([&] {
