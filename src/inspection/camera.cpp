@@ -143,12 +143,20 @@ bool Camera::modifySingleton(QJsonArray rois, QString* reason)
     };
     if (!m_singleton->takesRegionSet())
         return refuse(QObject::tr("parameters not loaded"));
+    const int stepsInUse = std::clamp(int(gDNum), 0, int(CameraRecong::kSteps));
     for (int i = 0; i < rois.size(); ++i) {
         if (!rois.at(i).isObject())
             return refuse(QObject::tr("第%1个区域不是JSON对象").arg(i + 1));
-        QString fault = RegionForm::editFault(rois.at(i).toObject());
+        const QJsonObject element = rois.at(i).toObject();
+        QString fault = RegionForm::editFault(element);
+        // A region of a step beyond those in use may only come back as it
+        // is stored (kept as read, maybe), which changeBeyondStepsInUse
+        // checks below; only its step number must be one.
+        if (!fault.isEmpty() && jsonWholeNumber(element.value(QStringLiteral("detect_index"))) >= stepsInUse
+            && RegionForm::stepNumberFault(element).isEmpty())
+            fault.clear();
         if (fault.isEmpty())
-            fault = FlawDetect::filterSizeError(rois.at(i).toObject());
+            fault = FlawDetect::filterSizeError(element);
         if (!fault.isEmpty())
             return refuse(fault);
     }

@@ -52,15 +52,24 @@ bool geometryHeld(const QString& type, const QJsonValue& infos)
 
 }  // namespace
 
+QString RegionForm::stepNumberFault(const QJsonObject& region)
+{
+    const QJsonValue detectIndex = region.value(QStringLiteral("detect_index"));
+    if (wholeNumber(detectIndex) && detectIndex.toDouble() >= 0)
+        return QString();
+    return QObject::tr("%1号检测%2号区域：\"detect_index\"不是检测序号")
+        .arg(jsonWholeNumber(detectIndex) + 1)
+        .arg(jsonWholeNumber(region.value(QStringLiteral("roi_index"))) + 1);
+}
+
 QString RegionForm::editFault(const QJsonObject& region)
 {
+    const QString stepFault = stepNumberFault(region);
+    if (!stepFault.isEmpty())
+        return stepFault;
     const int detect = jsonWholeNumber(region.value(QStringLiteral("detect_index"))) + 1;
     const int roi = jsonWholeNumber(region.value(QStringLiteral("roi_index"))) + 1;
     const PluginsManager* registry = PluginsManager::getInstance();
-
-    const QJsonValue detectIndex = region.value(QStringLiteral("detect_index"));
-    if (!wholeNumber(detectIndex) || detectIndex.toDouble() < 0)
-        return QObject::tr("%1号检测%2号区域：\"detect_index\"不是检测序号").arg(detect).arg(roi);
     // A name this program does not know: the text names it and the known ones.
     const auto unknown = [&](const char* text, const QString& name, const QStringList& known) {
         return QObject::tr(text).arg(detect).arg(roi).arg(name, known.join(QStringLiteral(", ")));

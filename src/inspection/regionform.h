@@ -17,4 +17,7 @@ public:
     // Why the region object cannot be taken from an edit, naming the region
     // (detection and region number as sent) and the key; empty when it can.
     static QString editFault(const QJsonObject& region);
+    // The first check of editFault alone: why "detect_index" is not a step
+    // number (a whole number, 0 or more); empty when it is.
+    static QString stepNumberFault(const QJsonObject& region);
 };

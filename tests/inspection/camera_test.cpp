@@ -318,6 +318,8 @@ TEST_F(CameraTest, EditsOfStepsBeyondTheDetectionCountAreRefused)
     gDNum = 4;
     QJsonArray stored = twoSteps();
     stored.append(rectRegion(3, 0, cv::Rect(30, 30, 40, 40), "spot", kSpotParams));
+    // Kept as read: a shape an edit may not bring, but may resend unchanged.
+    stored.append(withKey(rectRegion(3, 1, cv::Rect(50, 50, 40, 40), "spot", kSpotParams), "roi_type", "hexagon"));
     Camera& camera = make(stored);
     gDNum = 2;  // the flow now uses two steps; step 3 stays stored
 
@@ -349,8 +351,9 @@ TEST_F(CameraTest, EditsOfStepsBeyondTheDetectionCountAreRefused)
             EXPECT_TRUE(log.anyContains(reason)) << reason.toStdString();
             EXPECT_TRUE(reason.contains(QString::fromUtf8("不在使用中")));
         }
-        ASSERT_EQ(store().getRois(3).size(), 1);
+        ASSERT_EQ(store().getRois(3).size(), 2);
         EXPECT_EQ(store().getRois(3)[0]->getImageRect(), cv::Rect(30, 30, 40, 40));
+        EXPECT_TRUE(store().getRois(3)[1]->isUnknownType());
     }
     EXPECT_EQ(store().getRois(1).size(), 3);
 }
