@@ -248,6 +248,8 @@ void HttpService_MG_Business::modifyRoi(const CTask_FormData_Mongoose& req)
     Camera* camera = programCamera();
     if (why.isEmpty() && (!camera || !gpWPara))
         why = QStringLiteral("the camera program is not ready");
+    if (why.isEmpty())
+        why = camera->trialFault(body);
     if (!why.isEmpty()) {
         refuse(req, why);
         return;
@@ -367,23 +369,27 @@ void HttpService_MG_Business::DideRoi__getallparams(const CTask_FormData_Mongoos
     });
 }
 
+// Answered after the work, on the main thread: a region set that is refused
+// (and so inspects nothing new) must reach the application as a refusal.
 void HttpService_MG_Business::DideRoi__setallparams(const CTask_FormData_Mongoose& req)
 {
-    runWorkerThenMain(
-        "DideRoi__setallparams", req,
-        [](const CTask_FormData_Mongoose& r) {
-            if (!r.data.json.value(QStringLiteral("rois")).isArray())
-                return QStringLiteral("\"rois\" must be an array of regions");
-            if (!gpWin)
-                return QStringLiteral("the camera program is not ready");
-            return QString();
-        },
-        [](const CTask_FormData_Mongoose& r, CLimit_List_WorkingUrl&) {
-            Camera* camera = programCamera();
-            QString reason;
-            if (!camera || !camera->modifySingleton(r.data.json.value(QStringLiteral("rois")).toArray(), &reason))
-                qCCritical(level_1).noquote() << "setallparams: the regions were not replaced:" << reason;
-        });
+    runOnMain("DideRoi__setallparams", req, [this](const CTask_FormData_Mongoose& r, CLimit_List_WorkingUrl&) {
+        if (!r.data.json.value(QStringLiteral("rois")).isArray()) {
+            refuse(r, QStringLiteral("\"rois\" must be an array of regions"));
+            return;
+        }
+        Camera* camera = programCamera();
+        if (!camera) {
+            refuse(r, QStringLiteral("the camera program is not ready"));
+            return;
+        }
+        QString reason;
+        if (!camera->modifySingleton(r.data.json.value(QStringLiteral("rois")).toArray(), &reason)) {
+            refuse(r, QStringLiteral("setallparams: the regions were not replaced: ") + reason);
+            return;
+        }
+        answer(r);
+    });
 }
 
 void HttpService_MG_Business::DideRoi__modifyroi(const CTask_FormData_Mongoose& req)

@@ -215,9 +215,12 @@ void DiVuVarude::applyToCamera(const QJsonObject& params, bool copyRegions)
         return;
     m_camera->cameraSingleton()->setSystemParam(params);
     if (copyRegions) {
-        m_camera->CopyPara();
+        m_camera->CopyPara();  // says which steps inspect nothing now
         if (!m_camera->cameraSingleton()->SaveDatatoDB())
             qCWarning(level_1) << "the copied regions could not be stored in PARAM.db";
+    } else {
+        // The switches may have enabled a step, or stopped its location region.
+        m_camera->warnStepsWithoutInspection();
     }
 }
 

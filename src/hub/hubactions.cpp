@@ -98,6 +98,8 @@ void DiVuVarude::SlotDeleteAllROI(int detect)
         return;
     if (!m_camera->cameraSingleton()->releaseROI(detect))
         qCWarning(level_1) << "[HUB] SlotDeleteAllROI: the regions of detection" << detect << "were not removed";
+    else
+        m_camera->warnStepsWithoutInspection();
 }
 
 QJsonArray DiVuVarude::roisResult(int detect)

@@ -7,7 +7,9 @@
 #include "inspection/cammersingleton.h"
 #include "inspection/flawdetect.h"
 #include "inspection/hubservices.h"
+#include "inspection/pluginsmanager.h"
 #include "inspection/processorinterface.h"
+#include "inspection/regionform.h"
 #include "capture/aiqcontrol.h"
 
 #include <QDebug>
@@ -37,6 +39,7 @@ Camera::Camera()
     m_image = std::make_unique<CameraImage>(m_singleton.get());
     m_image->initImage();
     m_recong = std::make_unique<CameraRecong>(m_singleton.get(), this);
+    warnStepsWithoutInspection();
     open();
     startPlay();
 }
@@ -97,6 +100,39 @@ void Camera::modifySingleROI(QJsonObject roi, cv::Mat& mask, QJsonObject& result
     result.insert(QStringLiteral("func_results"), QJsonArray{0});
 }
 
+QString Camera::trialFault(const QJsonObject& roi) const
+{
+    QString fault = RegionForm::editFault(roi);
+    const QJsonArray ignored = roi.value(QStringLiteral("ignore_rois")).toArray();
+    for (int i = 0; fault.isEmpty() && i < ignored.size(); ++i) {
+        fault = ignored.at(i).isObject() ? RegionForm::editFault(ignored.at(i).toObject())
+                                         : QObject::tr("第%1个区域不是JSON对象").arg(i + 1);
+    }
+    if (fault.isEmpty())
+        fault = FlawDetect::filterSizeError(roi);
+    if (!fault.isEmpty())
+        return fault;
+    // The region with the ignore regions it is tried with, as a step.
+    QJsonObject systemParams = HubServices::processParams();
+    PluginsManager* registry = PluginsManager::getInstance();
+    std::vector<std::unique_ptr<RoiInterface>> regions;
+    RoiHandles step;
+    QJsonArray elements = ignored;
+    elements.append(roi);
+    for (const QJsonValue& value : qAsConst(elements)) {
+        const QJsonObject element = value.toObject();
+        std::unique_ptr<RoiInterface> region = registry->createNewRoi(
+            element.value(QStringLiteral("roi_type")).toString(), const_cast<Camera*>(this), element);
+        if (!region)
+            continue;
+        if (ProcessorInterface* detector = region->getProcessor())
+            detector->initSystemParam(systemParams);
+        step.append(region.get());
+        regions.push_back(std::move(region));
+    }
+    return CameraRecong::unreachableInEdit(step);
+}
+
 bool Camera::modifySingleton(QJsonArray rois, QString* reason)
 {
     const auto refuse = [reason](const QString& why) {
@@ -105,10 +141,22 @@ bool Camera::modifySingleton(QJsonArray rois, QString* reason)
             *reason = why;
         return false;
     };
-    if (!m_singleton->isLoaded())
+    if (!m_singleton->takesRegionSet())
         return refuse(QObject::tr("parameters not loaded"));
-    for (const QJsonValue& value : qAsConst(rois)) {
-        const QString fault = FlawDetect::filterSizeError(value.toObject());
+    const int stepsInUse = std::clamp(int(gDNum), 0, int(CameraRecong::kSteps));
+    for (int i = 0; i < rois.size(); ++i) {
+        if (!rois.at(i).isObject())
+            return refuse(QObject::tr("第%1个区域不是JSON对象").arg(i + 1));
+        const QJsonObject element = rois.at(i).toObject();
+        QString fault = RegionForm::editFault(element);
+        // A region of a step beyond those in use may only come back as it
+        // is stored (kept as read, maybe), which changeBeyondStepsInUse
+        // checks below; only its step number must be one.
+        if (!fault.isEmpty() && jsonWholeNumber(element.value(QStringLiteral("detect_index"))) >= stepsInUse
+            && RegionForm::stepNumberFault(element).isEmpty())
+            fault.clear();
+        if (fault.isEmpty())
+            fault = FlawDetect::filterSizeError(element);
         if (!fault.isEmpty())
             return refuse(fault);
     }
@@ -129,11 +177,19 @@ bool Camera::modifySingleton(QJsonArray rois, QString* reason)
                 && !ProcessorInterface::regionInspectable(region.get()))
                 return refuse(ProcessorInterface::emptyMaskText(region.get()));
         }
+        RoiHandles handles;
+        for (const auto& region : step)
+            handles.append(region.get());
+        const QString unreachable = CameraRecong::unreachableInEdit(handles);
+        if (!unreachable.isEmpty())
+            return refuse(unreachable);
     }
     const QStringList changes = m_singleton->compareRois(newSet);
     for (const QString& text : changes)
         HubServices::record(text, QStringLiteral("operate"));
-    if (changes.isEmpty())
+    // While a broken row is kept aside even an unchanged (empty) set is
+    // applied: it ends the outage.
+    if (changes.isEmpty() && m_singleton->isLoaded())
         return true;
 
     if (!m_singleton->setAllROIs(rois))
@@ -143,6 +199,7 @@ bool Camera::modifySingleton(QJsonArray rois, QString* reason)
         m_singleton->paramSynac(1, 0);
     const bool saved = m_singleton->SaveDatatoDB();
     InitCameraRecongnize();
+    warnStepsWithoutInspection();
     if (!saved && reason)
         *reason = QObject::tr("参数保存失败");
     return saved;
@@ -154,6 +211,20 @@ void Camera::CopyPara()
     // Step 1's regions were replaced: its run order must not point at the
     // released ones.
     m_recong->init(1);
+    warnStepsWithoutInspection();
+}
+
+void Camera::warnStepsWithoutInspection() const
+{
+    // Without its parameters every detection is judged NG anyway.
+    if (!m_singleton->isLoaded())
+        return;
+    const int steps = std::clamp(int(gDNum), 0, int(CameraRecong::kSteps));
+    for (int d = 0; d < steps; ++d) {
+        if (CameraRecong::stepEnabled(d) && !m_recong->inspectsAnything(d))
+            qCWarning(level_1).noquote()
+                << QStringLiteral("detection %1 has no region that inspects: its cycles pass without inspection").arg(d + 1);
+    }
 }
 
 void Camera::InitCameraRecongnize()

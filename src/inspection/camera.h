@@ -62,6 +62,11 @@ public:
     // the template of its step to preview on ("template00.bmp" when missing
     // or not one of the step's templates). result gets "func_results": [0].
     void modifySingleROI(QJsonObject roi, cv::Mat& mask, QJsonObject& result);
+    // Why a trial of one edited region is refused, empty when it is not: the
+    // region or one of its "ignore_rois" is refused by RegionForm, a flaw
+    // filter size lies outside 1 ... 100, or the region could never answer
+    // NG with those ignore regions (CameraRecong::unreachableInEdit).
+    QString trialFault(const QJsonObject& roi) const;
     // Applies a whole new region set (see above); the one path by which a
     // region set is applied. With "s_with_moulding_product" and
     // "s_action_productdetect" set, step 0's regions are copied onto step 1.
@@ -72,10 +77,20 @@ public:
     // unchanged resend of what is stored there is accepted); a region whose
     // shape or detector this program does not know; a spot or flaw region
     // whose shape has no pixel (a ring whose inner radius is not below its
-    // outer one).
+    // outer one); an element that RegionForm refuses (unknown "roi_type" or
+    // "func_type", "roi_infos" that are not whole numbers of its shape, a
+    // "detect_index" that is no step number); a spot or flaw region that
+    // could never answer NG (CameraRecong::unreachableInEdit). While a row
+    // that was not a JSON object is kept aside, a set that passes is applied
+    // and saved even when it equals the (empty) defaults.
     bool modifySingleton(QJsonArray rois, QString* reason = nullptr);
     // Copies step 0's regions onto step 1 and rebuilds step 1.
     void CopyPara();
+    // Logs (level_1) each enabled step in use whose runs inspect nothing
+    // (CameraRecong::inspectsAnything): they pass without inspection, as
+    // the operator configured. Called when the regions are loaded and after
+    // each edit of them.
+    void warnStepsWithoutInspection() const;
     // Rebuilds and prepares the sequencer for steps 0 ... gDNum - 1.
     void InitCameraRecongnize();
     // Re-initialises when setRegionsChanged was called since the last time.

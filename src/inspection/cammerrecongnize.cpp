@@ -18,6 +18,15 @@
 namespace {
 
 const QString kLocation = QStringLiteral("location");
+const QString kIgnore = QStringLiteral("ignore");
+
+// The countable area of a region, or -1 when it is unusable.
+int measureCountable(const RoiInterface* region, const cv::Mat& ignoreMask)
+{
+    if (!ProcessorInterface::regionInspectable(region))
+        return -1;
+    return ProcessorInterface::countableArea(region, ignoreMask);
+}
 
 // A process parameter switch: a JSON boolean, or a number other than 0.
 bool paramFlag(const QJsonObject& params, const char* key)
@@ -74,6 +83,7 @@ void CameraRecong::clearStep(int step)
     m_locationList[size_t(step)].clear();
     m_autoLocation[size_t(step)].reset();
     m_builtFrom[size_t(step)].clear();
+    m_countable[size_t(step)].clear();
     m_built[size_t(step)] = false;
 }
 
@@ -157,6 +167,58 @@ void CameraRecong::preprocessor(int step)
                                                 .arg(QString::fromLocal8Bit(e.what()));
         }
     }
+    // Only now does the ignore mask hold every ignore region of the step.
+    QHash<const RoiInterface*, int>& countable = m_countable[size_t(step)];
+    countable.clear();
+    const cv::Mat ignore = m_store ? m_store->getIgnoreMask(step) : cv::Mat();
+    for (RoiInterface* region : sequence)
+        countable.insert(region, measureCountable(region, ignore));
+}
+
+int CameraRecong::countableArea(int step, const RoiInterface* region)
+{
+    const QHash<const RoiInterface*, int>& countable = m_countable[size_t(step)];
+    const auto it = countable.constFind(region);
+    if (it != countable.constEnd())
+        return *it;
+    return measureCountable(region, m_store ? m_store->getIgnoreMask(step) : cv::Mat());
+}
+
+bool CameraRecong::inspectsAnything(int step) const
+{
+    if (!stepEnabled(step))
+        return false;
+    if (paramFlag(HubServices::processParams(), "s_sport_correction"))
+        return true;
+    const RoiHandles regions = m_store ? m_store->getRois(step) : RoiHandles();
+    for (const RoiInterface* region : regions) {
+        const QString name = region->getProcessorName();
+        if (name != kIgnore && name != kLocation)
+            return true;
+    }
+    return false;
+}
+
+QString CameraRecong::unreachableInEdit(const RoiHandles& step)
+{
+    cv::Mat ignore = cv::Mat::zeros(std::max(int(gImageH), 0), std::max(int(gImageW), 0), CV_8UC1);
+    for (RoiInterface* region : step) {
+        ProcessorInterface* detector = region->getProcessor();
+        if (detector && detector->getName() == kIgnore) {
+            cv::Mat noPreview;
+            detector->paramChange(region, noPreview, ignore);
+        }
+    }
+    for (RoiInterface* region : step) {
+        const ProcessorInterface* detector = region->getProcessor();
+        const int countable = detector ? measureCountable(region, ignore) : -1;
+        if (countable < 0)
+            continue;
+        const QString why = detector->unreachableAlarm(countable);
+        if (!why.isEmpty())
+            return ProcessorInterface::unreachableEditText(region, why);
+    }
+    return QString();
 }
 
 bool CameraRecong::sequenceCurrent(int step) const
@@ -234,6 +296,19 @@ void CameraRecong::Run(int step)
             const QString text = QObject::tr("%1号检测%2号区域无法识别，未进行检测")
                                      .arg(step + 1)
                                      .arg(region->getRoiIndex() + 1);
+            region->setResult(false);
+            region->setResultDescription(text);
+            qCWarning(level_1).noquote() << text << QStringLiteral("(judged NG)");
+            if (verdict)
+                reason = region->getResultDescription();
+            verdict = false;
+            continue;
+        }
+        const int countable = countableArea(step, region);
+        const QString unreachable = countable < 0 ? QString() : detector->unreachableAlarm(countable);
+        if (!unreachable.isEmpty()) {
+            // It would pass whatever the frame shows: not an inspection.
+            const QString text = ProcessorInterface::unreachableRunText(region, unreachable);
             region->setResult(false);
             region->setResultDescription(text);
             qCWarning(level_1).noquote() << text << QStringLiteral("(judged NG)");

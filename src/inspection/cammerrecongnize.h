@@ -20,8 +20,11 @@
 // inverted, except when the detector could not inspect the region: that NG
 // stays NG.
 //
-// Nothing uninspected passes: a region kept as read (no detector) and a
-// region whose detector throws are NG with the reason as their result text;
+// Nothing uninspected passes: a region kept as read (no detector), a region
+// whose detector throws and a region that can never answer NG (its countable
+// pixels, once the step's ignore regions are taken away, cannot reach the
+// area at which its detector alarms, judged with the detector's parameters
+// at each run) are NG with the reason as their result text;
 // a step that does not exist (outside 0 ... 3 or at or beyond gDNum) and
 // every step while the parameter store is not loaded ("parameters not
 // loaded", logged once per outage) are NG with an empty mask.
@@ -39,6 +42,7 @@
 // must not overlap (the hub and the camera facade serialise them).
 #include "inspection/roisteps.h"
 
+#include <QHash>
 #include <QJsonObject>
 
 #include <array>
@@ -87,6 +91,19 @@ public:
     // The automatic location region of the step, or null.
     RoiInterface* automaticLocation(int step) const;
 
+    // Whether a run of the step inspects anything: it is enabled and the run
+    // order that the store's regions and the process parameters make now
+    // holds a region other than an ignore region. A location region runs
+    // (and inspects) only with "s_sport_correction", which gives every step
+    // one, its own or the automatic one.
+    bool inspectsAnything(int step) const;
+
+    // Why one step's regions, as an edit brings them, hold a region that
+    // could never answer NG (ProcessorInterface::unreachableAlarm), with
+    // the step's ignore mask drawn from its ignore regions as a preparation
+    // draws it: the refusal text of the first such region, or empty.
+    static QString unreachableInEdit(const RoiHandles& step);
+
     // Whether init prepares the step (from the hub's process parameters;
     // without a hub only step 1, as before any parameters are loaded; never
     // a step at or beyond gDNum).
@@ -101,6 +118,10 @@ private:
     // Judges the step NG without inspecting anything: empty result mask and
     // scope, the reason as the camera's result reason.
     void judgeUninspected(const QString& reason);
+    // The countable area of a region of the step (ProcessorInterface::
+    // countableArea), -1 for a region its detector finds unusable (the
+    // detector reports that itself); measured when the step is prepared.
+    int countableArea(int step, const RoiInterface* region);
 
     // What a step's run order was built from: the store's regions in their
     // order, each with its detector. The weak handle tells a region that was
@@ -116,6 +137,9 @@ private:
     std::array<RoiHandles, kSteps> m_locationList;
     std::array<std::unique_ptr<RoiInterface>, kSteps> m_autoLocation;
     std::array<std::vector<PreparedRegion>, kSteps> m_builtFrom;
+    // Per step, each region's countable area, measured once the step's
+    // ignore mask is complete (end of preprocessor).
+    std::array<QHash<const RoiInterface*, int>, kSteps> m_countable;
     std::array<bool, kSteps> m_built{};  // false while a step is emptied (disabled)
     bool m_notLoadedLogged = false;      // "parameters not loaded" said for this outage
 };

@@ -90,6 +90,7 @@ bool CameraSingleton::keepBrokenRow(const QString& text) const
 bool CameraSingleton::LoadDtafromDB()
 {
     m_loaded = false;
+    m_brokenRowKept = false;
     const QString rowName = QStringLiteral("camera%1").arg(m_cameraNo);
     std::optional<QString> row;
     {
@@ -133,19 +134,26 @@ bool CameraSingleton::LoadDtafromDB()
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &error);
     if (!text.isEmpty() && !doc.isObject()) {
-        qCWarning(level_1).noquote() << QStringLiteral("%1 in cameraparam is not a JSON object (%2 at %3); "
-                                               "starting from the defaults")
-                                    .arg(rowName, error.errorString())
-                                    .arg(error.offset);
-        if (!keepBrokenRow(text)) {
+        // Which regions the camera should inspect is unknown: nothing is
+        // judged OK until the operator application sends a region set.
+        m_loaded = false;
+        growTo(stepsInUse());
+        qCWarning(level_1).noquote() << QStringLiteral("%1 in cameraparam is not a JSON object (%2 at %3): "
+                                                       "not loaded, every detection is judged NG")
+                                            .arg(rowName, error.errorString())
+                                            .arg(error.offset);
+        m_brokenRowKept = keepBrokenRow(text);
+        if (!m_brokenRowKept) {
             // The broken row is the only copy of the camera's regions: never
             // overwrite it.
-            m_loaded = false;
             qCWarning(level_1).noquote() << QStringLiteral("%1 could not be kept aside; region edits and saves are refused")
-                                        .arg(rowName);
+                                                .arg(rowName);
         } else {
-            qCWarning(level_1).noquote() << QStringLiteral("%1 kept as it was in cameraparam_broken").arg(rowName);
+            qCWarning(level_1).noquote() << QStringLiteral("%1 kept as it was in cameraparam_broken; a new region set "
+                                                           "from the operator application replaces it")
+                                                .arg(rowName);
         }
+        return false;
     }
     const QJsonObject object = doc.object();
     if (object.contains(QStringLiteral("rois")) && !object.value(QStringLiteral("rois")).isArray()) {
@@ -336,6 +344,13 @@ RoiHandles CameraSingleton::getRois(int step) const
 
 bool CameraSingleton::setAllROIs(QJsonArray& rois)
 {
+    if (!m_loaded && m_brokenRowKept) {
+        // The broken row is kept aside: the new set ends the outage.
+        qCWarning(level_1).noquote()
+            << QStringLiteral("camera%1: a new region set replaces the row kept in cameraparam_broken").arg(m_cameraNo);
+        m_loaded = true;
+        m_brokenRowKept = false;
+    }
     if (!editAllowed("replacing the regions"))
         return false;
     growTo(stepsInUse());
@@ -480,7 +495,7 @@ int CameraSingleton::getResult(int step, int roiIndex) const
 
 QStringList CameraSingleton::compareRois(const RoiSteps& newSet) const
 {
-    if (!editAllowed("comparing a new region set"))
+    if (!takesRegionSet() && !editAllowed("comparing a new region set"))
         return {};
     return describeRoiChanges(m_rois, newSet, m_cameraNo, stepsInUse());
 }
@@ -514,8 +529,19 @@ QString CameraSingleton::changeBeyondStepsInUse(const QJsonArray& rois) const
     QList<int> steps = asked.keys() + stored.keys();
     std::sort(steps.begin(), steps.end());
     for (int step : qAsConst(steps)) {
-        if (asked.value(step) != stored.value(step))
-            return QObject::tr("%1号检测不在使用中，其区域不能修改").arg(step + 1);
+        const QJsonArray a = asked.value(step);
+        const QJsonArray b = stored.value(step);
+        if (a == b)
+            continue;
+        // Named by the first region that differs (sent, else stored).
+        int i = 0;
+        while (i < a.size() && i < b.size() && a.at(i) == b.at(i))
+            ++i;
+        const QJsonObject named = (i < a.size() ? a.at(i) : b.at(i)).toObject();
+        return QObject::tr("%1号检测%2号区域：\"detect_index\"所指的检测不在使用中（使用中的为1至%3），其区域不能修改")
+            .arg(step + 1)
+            .arg(jsonWholeNumber(named.value(QStringLiteral("roi_index"))) + 1)
+            .arg(inUse);
     }
     return QString();
 }

@@ -12,14 +12,16 @@
 // of its own "detect_index" when the row is read.
 //
 // Loading reads the row once; an empty or missing row is filled from the
-// older tables (legacymigration.h) and saved. A row that is not a JSON
-// object is logged and copied, as it was, into the table
-// "cameraparam_broken" (name, value, keptat) before anything can overwrite
-// it; the store then starts from its defaults. When the row cannot be read
+// older tables (legacymigration.h) and saved. When the row cannot be read
 // at all (PARAM.db fails), or holds "rois" that is not an array, the load
 // has failed: the store keeps its defaults, refuses region edits and never
 // saves, so the real row is never overwritten by a half-loaded state (and
-// the sequencer judges every detection NG meanwhile).
+// the sequencer judges every detection NG meanwhile). A row that is not a
+// JSON object is logged and copied, as it was, into the table
+// "cameraparam_broken" (name, value, keptat); the load has failed the same
+// way, except that a whole new region set (setAllROIs) is taken: it ends
+// the outage, and the next save writes the row anew. When the copy cannot
+// be made, not even that is taken.
 //
 // Saving writes the whole row with bound values (INSERT OR REPLACE) inside
 // a transaction: a crash or power loss in the middle leaves the old or the
@@ -65,6 +67,9 @@ public:
     bool SaveDatatoDB();
     // True after a load that succeeded: region edits and saves are allowed.
     bool isLoaded() const { return m_loaded; }
+    // True when a whole new region set may be applied: after a load that
+    // succeeded, or while a row that was not a JSON object is kept aside.
+    bool takesRegionSet() const { return m_loaded || m_brokenRowKept; }
 
     // --- image parameters ----------------------------------------------------
     // Sets the twelve parameter members in o; other members stay.
@@ -98,7 +103,8 @@ public:
     // the step of its "detect_index" (elements outside the steps in use are
     // dropped), in array order, with the process parameters handed to its
     // detector. The store grows to gDNum steps first so that no region of a
-    // step in use is lost. Refused (false, logged) after a failed load.
+    // step in use is lost. Refused (false, logged) after a failed load,
+    // unless takesRegionSet(): the store is then loaded.
     bool setAllROIs(QJsonArray& rois);
     // Builds the regions of the array the same way into a new set of
     // exactly gDNum steps; the store is not changed. The caller owns them.
@@ -194,4 +200,5 @@ private:
     cv::Rect m_maskScope{0, 0, 0, 0};
     std::vector<cv::Mat> m_ignoreMasks;
     bool m_loaded = false;
+    bool m_brokenRowKept = false;  // the row was no JSON object and is kept aside
 };

@@ -195,6 +195,13 @@ void FlawDetect::execute(RoiInterface* region, cv::Mat& regionMask)
     region->setResultDescription(QStringLiteral("0-%1/%2").arg(m_alarmArea).arg(area));
 }
 
+QString FlawDetect::unreachableAlarm(int countable) const
+{
+    if (countable > m_alarmArea)
+        return QString();
+    return QObject::tr("可检测面积%1不超过报警面积%2").arg(countable).arg(m_alarmArea);
+}
+
 QString FlawDetect::filterSizeError(const QJsonObject& region)
 {
     if (region.value(QStringLiteral("func_type")).toString() != QStringLiteral("flaw"))

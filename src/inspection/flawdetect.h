@@ -6,6 +6,9 @@
 // pixels and pixels outside the region's shape, and judges the region NG when
 // the remaining defect area (calArea) exceeds the alarm area.
 //
+// It can answer NG only when the countable area of its region (after the
+// step's ignore regions) exceeds the alarm area it uses.
+//
 // "func_params": [sensitivity, alarmArea, filterSize]. From the process
 // parameters: "h_diffmultiple", "c_defect_canny_ingore", and, unless
 // "c_detailarithmetic" is set, the camera-wide "s_alarmareas" and
@@ -33,6 +36,7 @@ public:
     void preprocessor(RoiInterface* region) override;
     void paramChange(RoiInterface* region, cv::Mat& preview, cv::Mat ignoreMask) override;
     void execute(RoiInterface* region, cv::Mat& regionMask) override;
+    QString unreachableAlarm(int countable) const override;
 
     // True when the last execute could not inspect the region and answered
     // NG on its own.

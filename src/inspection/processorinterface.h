@@ -60,6 +60,12 @@ public:
     // detector has one, its result text) and marks pixels in regionMask, an
     // 8-bit zero image of the region rect's size.
     virtual void execute(RoiInterface* region, cv::Mat& regionMask) = 0;
+    // Whether a region whose countable pixels measure at most `countable`
+    // (countableArea) can still answer NG with this detector's parameters as
+    // they are now: empty when it can (always, for a detector that judges no
+    // area), else why not, the areas compared. A region that can never
+    // answer NG is no inspection.
+    virtual QString unreachableAlarm(int countable) const;
 
     // True when the region can be inspected: its (frame-clipped) rect has a
     // positive width and height, its shape mask is not empty, and its stored
@@ -72,6 +78,18 @@ public:
     // "%1号检测%2号区域没有可检测的像素" (detect index + 1, region index + 1):
     // why an edit bringing such a spot or flaw region is refused.
     static QString emptyMaskText(const RoiInterface* region);
+    // The largest area a marking detector can measure on the region: calArea
+    // of the shape's pixels that the step's ignore mask (frame-sized, 255 =
+    // ignored) leaves. An ignore mask that is empty or does not cover the
+    // region ignores nothing.
+    static int countableArea(const RoiInterface* region, const cv::Mat& ignoreMask);
+    // "%1号检测%2号区域无法达到报警面积，未进行检测：%3" (detect index + 1,
+    // region index + 1, why): the result text of a region that can never
+    // answer NG, judged NG at run time.
+    static QString unreachableRunText(const RoiInterface* region, const QString& why);
+    // "%1号检测%2号区域无法达到报警面积：%3": why an edit bringing such a
+    // region is refused.
+    static QString unreachableEditText(const RoiInterface* region, const QString& why);
     // "%1号检测%2号区域无效，未进行检测" (detect index + 1, region index + 1):
     // logged by execute and paramChange for an unusable region.
     static QString unusableRunText(const RoiInterface* region);

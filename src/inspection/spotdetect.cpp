@@ -141,3 +141,16 @@ void SpotDetect::execute(RoiInterface* region, cv::Mat& regionMask)
     region->setResult(m_minArea <= area && area <= m_maxArea);
     region->setResultDescription(QStringLiteral("%1-%2/%3").arg(m_minArea).arg(m_maxArea).arg(area));
 }
+
+QString SpotDetect::unreachableAlarm(int countable) const
+{
+    // No marks at all measure 0, below a positive minimum.
+    if (m_minArea > 0)
+        return QString();
+    // A band that misses 0 ... 255 marks nothing.
+    const bool bandMarks = m_minGray <= m_maxGray && m_maxGray >= 0 && m_minGray <= 255;
+    const int most = bandMarks ? countable : 0;
+    if (most > m_maxArea)
+        return QString();
+    return QObject::tr("可检测面积%1不超过最大面积%2").arg(most).arg(m_maxArea);
+}

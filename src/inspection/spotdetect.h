@@ -4,6 +4,10 @@
 // within a grey band, measures the area of the marked shapes (calArea) and
 // judges the region OK when that area lies within [minArea, maxArea].
 //
+// It can answer NG only when some area it can measure lies outside
+// [minArea, maxArea]: a minArea above 0 (no marks), or a countable area above
+// maxArea with a grey band that marks anything.
+//
 // "func_params": [minArea, maxArea, minGray, maxGray]; the kernel side of the
 // preview's opening comes from the process parameter "h_minspot".
 //
@@ -25,6 +29,7 @@ public:
     void preprocessor(RoiInterface* region) override;
     void paramChange(RoiInterface* region, cv::Mat& preview, cv::Mat ignoreMask) override;
     void execute(RoiInterface* region, cv::Mat& regionMask) override;
+    QString unreachableAlarm(int countable) const override;
 
     int minGray() const { return m_minGray; }
     int maxGray() const { return m_maxGray; }

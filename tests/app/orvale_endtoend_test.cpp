@@ -43,6 +43,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
+#include <functional>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -199,6 +200,49 @@ struct Plant {
         for (auto& s : subscribers)
             s->clearRecords();
         return QString();
+    }
+
+    // Stops the program, lets `whileStopped` change its files, starts it
+    // again and waits until it is up anew: a new "初始化成功!" in RECORD.db
+    // and a liveness record with a frame rate written after the start (the
+    // one in the segment is the last run's). Input 0 is low meanwhile, so
+    // that the next rise is an edge. Empty on success, else what did not
+    // happen.
+    QString restart(const std::function<void()>& whileStopped)
+    {
+        const auto started = [&] {
+            return sqlite3(record(), "select count(*) from RECORD where remarks like '%初始化成功!%';").toInt();
+        };
+        io->setInputs(0b10);
+        spinUntil([] { return false; }, 500);
+        const int before = started();
+        run->stop();
+        whileStopped();
+        const qint64 startedAt = QDateTime::currentSecsSinceEpoch();
+        const QStringList command = net.deviceCommand(ORVALE_BIN);
+        run->start(command.first(), command.mid(1));
+        if (run->process().state() == QProcess::NotRunning)
+            return "the program did not start again";
+        if (!spinUntil([&] { return started() > before; }, 90000))
+            return "no new \"初始化成功!\" in RECORD.db";
+        if (!spinUntil(
+                [&] {
+                    const QJsonObject live = liveness();
+                    return qint64(live.value("ms_1000").toDouble()) > startedAt && live.value("fps").toInt() >= 1;
+                },
+                90000))
+            return "no liveness record with a frame rate since the restart";
+        spinUntil([] { return false; }, 1500);
+        io->clearReceived();
+        return QString();
+    }
+
+    // PARAM.db as the program keeps it.
+    QString paramDb() const { return appDir() + "/PARAM.db"; }
+    QByteArray paramDbBytes() const
+    {
+        QFile f(paramDb());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
     enum class Taken { Yes, NoRoute, No };
@@ -471,6 +515,113 @@ TEST(OrvaleEndToEnd, NetworkRefusalsAndFaultsReachTheLogFiles)
     plant.app->kill();
     ASSERT_TRUE(pushParams().has_value());
     EXPECT_TRUE(logged("[POST_2_APP] FAIL NO CONNECTED: " + paramsPush)) << logTail();
+    EXPECT_EQ(plant.run->process().state(), QProcess::Running);
+}
+
+// Configuration must never switch the guard off. On a running camera that
+// passes its mould (the control), region edits that would inspect less than
+// they say are refused with code 1 and leave PARAM.db as it was, byte for
+// byte. Then, each written into PARAM.db while the program is stopped, a
+// flaw region over the whole frame under an ignore region over the whole
+// frame, and a camera row that is not JSON at all: after the restart the
+// next mould is held, with the reason in the log files.
+TEST(OrvaleEndToEnd, ConfigurationThatInspectsNothingHoldsTheMachine)
+{
+    Plant plant;
+    SKIP_WITHOUT_NAMESPACES(plant);
+    ASSERT_NO_FATAL_FAILURE(openTheMould(plant, false, {"11000000", "10000000", "00000000"}));
+    auto logTail = [&] { return plant.run->infoLogText().right(6000).toStdString(); };
+
+    const QString api = "http://" + plant.net.address(1) + ":10414";
+    auto post = [&](const QString& route, const QJsonObject& body) {
+        const auto out = runClient("curl", {"-s", "-m", "20", "-H", "Content-Type: application/json", "-d",
+                                            QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Compact)),
+                                            api + route});
+        return out ? QJsonDocument::fromJson(*out).object() : QJsonObject();
+    };
+    const auto with = [](QJsonObject o, const char* key, const QJsonValue& value) {
+        o.insert(QLatin1String(key), value);
+        return o;
+    };
+    // The regions as the application reads them; the flaw regions report
+    // the fixture's process filter size (0, out of range), so the set sent
+    // back carries a filter size that is in range.
+    QJsonArray stored;
+    QJsonObject flaw;
+    for (const QJsonValue& v : post("/dide/roi/getallparams", {}).value("result").toObject().value("rois").toArray()) {
+        QJsonObject r = v.toObject();
+        if (r.value("func_type") == "flaw") {
+            r = with(r, "func_params", QJsonArray{45, 50, 3});
+            if (flaw.isEmpty() && r.value("detect_index") == 0)
+                flaw = r;
+        }
+        stored.append(r);
+    }
+    ASSERT_EQ(stored.size(), devicefixture::regions().size());
+    ASSERT_FALSE(flaw.isEmpty());
+    const QJsonObject wholeFlaw = with(with(flaw, "roi_index", 8), "roi_infos", QJsonArray{0, 0, 1919, 1079});
+    const QJsonObject wholeIgnore =
+        with(with(with(wholeFlaw, "roi_index", 9), "func_type", "ignore"), "func_params", QJsonArray{});
+
+    const QByteArray paramBefore = plant.paramDbBytes();
+    ASSERT_FALSE(paramBefore.isEmpty());
+    const struct {
+        const char* name;
+        QJsonArray added;
+        const char* reason;
+    } refused[] = {
+        {"a region of no known shape", {with(flaw, "roi_type", "")}, "\"roi_type\""},
+        {"coordinates that are not numbers", {with(flaw, "roi_infos", QJsonArray{"a", "b", "c", "d"})}, "\"roi_infos\""},
+        {"a region of a step not in use", {with(flaw, "detect_index", 99)}, "\"detect_index\""},
+        {"a whole-frame flaw region under a whole-frame ignore region", {wholeFlaw, wholeIgnore}, "报警面积"},
+    };
+    for (const auto& edit : refused) {
+        SCOPED_TRACE(edit.name);
+        QJsonArray set = stored;
+        for (const QJsonValue& r : edit.added)
+            set.append(r);
+        const QJsonObject answer = post("/dide/roi/setallparams", QJsonObject{{"rois", set}});
+        EXPECT_EQ(answer.value("code").toInt(-1), 1) << QJsonDocument(answer).toJson().toStdString();
+        EXPECT_TRUE(answer.value("msg").toString().contains(QString::fromUtf8(edit.reason)))
+            << answer.value("msg").toString().toStdString();
+    }
+    spinUntil([] { return false; }, 1000);
+    EXPECT_TRUE(plant.paramDbBytes() == paramBefore) << "PARAM.db changed";
+    // The control: the set without the faults is taken.
+    EXPECT_EQ(post("/dide/roi/setallparams", QJsonObject{{"rois", stored}}).value("code").toInt(-1), 0);
+
+    // The same pair written into PARAM.db directly: judged at run time.
+    QString why = plant.restart([&] {
+        QJsonArray rois = stored;
+        rois.append(wholeFlaw);
+        rois.append(wholeIgnore);
+        const QByteArray row = QJsonDocument(QJsonObject{{"index", 0}, {"rois", rois}}).toJson(QJsonDocument::Compact);
+        sqlite3(plant.paramDb(),
+                "update cameraparam set value='" + devicefixture::sqlText(row) + "' where name='camera0';");
+    });
+    ASSERT_TRUE(why.isEmpty()) << why.toStdString() << "\n" << logTail();
+    plant.io->setInputs(0b11);
+    ASSERT_TRUE(waitForLastWord(plant, "11100000")) << plant.outputWords().join(' ').toStdString() << "\n" << logTail();
+    EXPECT_TRUE(spinUntil(
+        [&] { return plant.run->infoLogText().contains(QStringLiteral("1号检测9号区域无法达到报警面积，未进行检测").toUtf8()); },
+        10000))
+        << logTail();
+
+    // A camera row that is not a JSON object: kept aside, every mould held.
+    const QByteArray broken = R"({"rois": [ broken)";
+    why = plant.restart([&] {
+        sqlite3(plant.paramDb(), "update cameraparam set value='" + QString::fromLatin1(broken) + "' where name='camera0';");
+    });
+    ASSERT_TRUE(why.isEmpty()) << why.toStdString() << "\n" << logTail();
+    plant.io->setInputs(0b11);
+    ASSERT_TRUE(waitForLastWord(plant, "11100000")) << plant.outputWords().join(' ').toStdString() << "\n" << logTail();
+    EXPECT_TRUE(spinUntil(
+        [&] { return plant.run->infoLogText().contains("parameters not loaded: every detection is judged NG"); }, 10000))
+        << logTail();
+    EXPECT_TRUE(plant.run->infoLogText().contains("camera0 in cameraparam is not a JSON object")) << logTail();
+    EXPECT_EQ(sqlite3(plant.paramDb(), "select value from cameraparam where name='camera0';"), QString::fromLatin1(broken));
+    EXPECT_EQ(sqlite3(plant.paramDb(), "select value from cameraparam_broken where name='camera0';"),
+              QString::fromLatin1(broken));
     EXPECT_EQ(plant.run->process().state(), QProcess::Running);
 }
 

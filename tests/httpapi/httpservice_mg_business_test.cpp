@@ -97,7 +97,7 @@ TEST(HttpServiceTest, EveryRouteAnswersThroughItsPattern)
         {"/dide/action/countclear", "M"},      {"/dide/context/heartbeat", "W"},
         {"/dide/context/getsyspic", "M"},      {"/dide/context/record_list", "W"},
         {"/dide/action/manual_catch", "M"},    {"/dide/action/redetect", "W"},
-        {"/dide/system/set_userflow", "WM"},   {"/dide/roi/setallparams", "WM"},
+        {"/dide/system/set_userflow", "WM"},   {"/dide/roi/setallparams", "M"},
         {"/dide/roi/finish_roiset", "WM"},     {"/dide/camera/setparams", "WM"},
     };
     // Routes that act on what they are sent (an upload installs, an export

@@ -2,6 +2,7 @@
 // objects: what they store (read back with the sqlite3 tool and from the
 // files), what they answer, and the refusals that keep everything as it was.
 #include "support/programfixture.h"
+#include "support/detectorfakes.h"
 #include "support/logcapture.h"
 #include "support/recordedcommands.h"
 #include "support/sqlite3tool.h"
@@ -273,6 +274,63 @@ TEST(HttpParamRoutesTest, RegionsReadAndReplaced)
         return f.request("/dide/roi/getallparams").result.value("rois").toArray().size() == kept.size();
     }));
     EXPECT_EQ(f.request("/dide/roi/finish_roiset").code, 0);
+}
+
+// An edit that would inspect less than it was sent, or inspect nothing, is
+// refused with code 1 naming the key or the reason; the stored files stay
+// as they were, byte for byte.
+TEST(HttpParamRoutesTest, RegionEditsThatWouldInspectLessAreRefused)
+{
+    ProgramFixture f;
+    const QJsonArray rois = f.request("/dide/roi/getallparams").result.value("rois").toArray();
+    const QJsonObject spot = rois.at(0).toObject();
+    ASSERT_EQ(spot.value("func_type").toString(), "spot");
+    const auto with = [](QJsonObject o, const char* key, const QJsonValue& value) {
+        o.insert(QLatin1String(key), value);
+        return o;
+    };
+    const QJsonObject wholeFlaw = detectortest::rectRegion(1, 5, cv::Rect(0, 0, 1920, 1080), "flaw", {45, 50, 3});
+    const QJsonObject wholeIgnore = detectortest::rectRegion(1, 6, cv::Rect(0, 0, 1920, 1080), "ignore");
+    const struct {
+        const char* name;
+        QJsonObject region;
+        QJsonObject alongside;  // a further region of the set (setallparams) or "ignore_rois" (modifyroi)
+        const char* reason;
+    } cases[] = {
+        {"empty roi_type", with(spot, "roi_type", ""), {}, "\"roi_type\""},
+        {"coordinates that are not numbers", with(spot, "roi_infos", QJsonArray{"a", "b", "c", "d"}), {},
+         "\"roi_infos\""},
+        {"a step not in use", with(spot, "detect_index", 99), {}, "\"detect_index\""},
+        {"whole-frame flaw under a whole-frame ignore region", wholeFlaw, wholeIgnore, "无法达到报警面积"},
+    };
+    const QByteArray files = f.filesDigest();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QJsonArray set = rois;
+        set.append(c.region);
+        if (!c.alongside.isEmpty())
+            set.append(c.alongside);
+        HttpAnswer a = f.request("/dide/roi/setallparams", QJsonObject{{"rois", set}});
+        EXPECT_EQ(a.code, 1);
+        EXPECT_TRUE(a.msg.contains(QString::fromUtf8(c.reason))) << a.msg.toStdString();
+
+        QJsonObject trial = c.region;
+        if (!c.alongside.isEmpty())
+            trial.insert("ignore_rois", QJsonArray{c.alongside});
+        a = f.request("/dide/roi/modifyroi", trial);
+        EXPECT_EQ(a.code, 1);
+        EXPECT_TRUE(a.msg.contains(QString::fromUtf8(c.reason)) || a.msg.contains("detect_index"))
+            << a.msg.toStdString();
+    }
+    f.settle(300);
+    EXPECT_EQ(f.filesDigest(), files);
+    EXPECT_EQ(f.request("/dide/roi/getallparams").result.value("rois").toArray(), rois);
+
+    // The control: the whole-frame flaw region alone is taken.
+    QJsonArray set = rois;
+    set.append(wholeFlaw);
+    EXPECT_EQ(f.request("/dide/roi/setallparams", QJsonObject{{"rois", set}}).code, 0);
+    EXPECT_NE(f.filesDigest(), files);
 }
 
 TEST(HttpParamRoutesTest, ModifyRoiAnswersByApplicationVersion)

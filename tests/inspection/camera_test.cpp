@@ -227,7 +227,16 @@ struct EditCase {
     QJsonObject region;  // added to step 1 of twoSteps()
     bool accepted;
     const char* reason;  // part of the refusal's reason
+    QJsonObject alongside = {};  // a further region of the set, when not empty
 };
+
+QJsonObject withKey(QJsonObject o, const char* key, const QJsonValue& value)
+{
+    o.insert(QLatin1String(key), value);
+    return o;
+}
+
+const QJsonObject kSpotEdit = rectRegion(1, 2, cv::Rect(200, 150, 30, 30), "spot", kSpotParams);
 
 class RegionSetEditTest : public CameraTest, public ::testing::WithParamInterface<EditCase> {};
 
@@ -239,11 +248,13 @@ TEST_P(RegionSetEditTest, OutOfRangeOrEmptyRegionsAreRefused)
     const QString before = row();
     QJsonArray set = twoSteps();
     set.append(GetParam().region);
+    if (!GetParam().alongside.isEmpty())
+        set.append(GetParam().alongside);
     LogCapture log;
     QString reason;
     EXPECT_EQ(camera.modifySingleton(set, &reason), GetParam().accepted);
     if (GetParam().accepted) {
-        EXPECT_EQ(store().getRois(1).size(), 3);
+        EXPECT_EQ(store().getRois(1).size(), GetParam().alongside.isEmpty() ? 3 : 4);
         EXPECT_NE(row(), before);
         return;
     }
@@ -267,7 +278,36 @@ INSTANTIATE_TEST_SUITE_P(
                  "没有可检测的像素"},
         EditCase{"emptyRingFlaw", detectortest::circleRegion(1, 2, {150, 120}, 50, 20, "flaw", {45, 50, 3}), false,
                  "没有可检测的像素"},
-        EditCase{"emptyRingIgnore", detectortest::circleRegion(1, 2, {150, 120}, 40, 40, "ignore"), true, ""}),
+        EditCase{"emptyRingIgnore", detectortest::circleRegion(1, 2, {150, 120}, 40, 40, "ignore"), true, ""},
+        // What an edit sends is taken as sent, or refused naming the key.
+        EditCase{"emptyRoiType", withKey(kSpotEdit, "roi_type", ""), false, "\"roi_type\""},
+        EditCase{"roiTypeNotAString", withKey(kSpotEdit, "roi_type", 1), false, "\"roi_type\""},
+        EditCase{"emptyFuncType", withKey(kSpotEdit, "func_type", ""), false, "\"func_type\""},
+        EditCase{"coordinatesNotNumbers", withKey(kSpotEdit, "roi_infos", QJsonArray{"a", "b", "c", "d"}), false,
+                 "\"roi_infos\""},
+        EditCase{"coordinatesNotWhole", withKey(kSpotEdit, "roi_infos", QJsonArray{200.5, 150, 29, 29}), false,
+                 "\"roi_infos\""},
+        EditCase{"threeCoordinates", withKey(kSpotEdit, "roi_infos", QJsonArray{200, 150, 29}), false,
+                 "\"roi_infos\""},
+        EditCase{"polygonPointNotNumbers",
+                 withKey(withKey(kSpotEdit, "roi_type", "polygon"), "roi_infos",
+                         QJsonArray{QJsonArray{200, 150}, QJsonArray{"x", 160}, QJsonArray{230, 170}}),
+                 false, "\"roi_infos\""},
+        EditCase{"polygonAccepted",
+                 withKey(withKey(kSpotEdit, "roi_type", "polygon"), "roi_infos",
+                         QJsonArray{QJsonArray{200, 150}, QJsonArray{260, 150}, QJsonArray{230, 200}}),
+                 true, ""},
+        EditCase{"detectIndex99", withKey(kSpotEdit, "detect_index", 99), false, "\"detect_index\""},
+        EditCase{"detectIndexNegative", withKey(kSpotEdit, "detect_index", -1), false, "\"detect_index\""},
+        EditCase{"detectIndexText", withKey(kSpotEdit, "detect_index", "1"), false, "\"detect_index\""},
+        // Regions that could never answer NG.
+        EditCase{"flawClampedBelowItsAlarmArea", rectRegion(1, 2, cv::Rect(200, 150, 1, 1), "flaw", {45, 100, 3}),
+                 false, "无法达到报警面积"},
+        EditCase{"spotThatPassesEveryArea", rectRegion(1, 2, cv::Rect(200, 150, 30, 30), "spot", {0, 1000000, 0, 255}),
+                 false, "无法达到报警面积"},
+        EditCase{"wholeFrameFlawUnderWholeFrameIgnore", rectRegion(1, 2, cv::Rect(0, 0, 320, 240), "flaw", {45, 50, 3}),
+                 false, "无法达到报警面积", rectRegion(1, 3, cv::Rect(0, 0, 320, 240), "ignore")},
+        EditCase{"wholeFrameFlaw", rectRegion(1, 2, cv::Rect(0, 0, 320, 240), "flaw", {45, 50, 3}), true, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Steps at or beyond the detection count in use are neither compared nor
@@ -278,6 +318,8 @@ TEST_F(CameraTest, EditsOfStepsBeyondTheDetectionCountAreRefused)
     gDNum = 4;
     QJsonArray stored = twoSteps();
     stored.append(rectRegion(3, 0, cv::Rect(30, 30, 40, 40), "spot", kSpotParams));
+    // Kept as read: a shape an edit may not bring, but may resend unchanged.
+    stored.append(withKey(rectRegion(3, 1, cv::Rect(50, 50, 40, 40), "spot", kSpotParams), "roi_type", "hexagon"));
     Camera& camera = make(stored);
     gDNum = 2;  // the flow now uses two steps; step 3 stays stored
 
@@ -309,8 +351,9 @@ TEST_F(CameraTest, EditsOfStepsBeyondTheDetectionCountAreRefused)
             EXPECT_TRUE(log.anyContains(reason)) << reason.toStdString();
             EXPECT_TRUE(reason.contains(QString::fromUtf8("不在使用中")));
         }
-        ASSERT_EQ(store().getRois(3).size(), 1);
+        ASSERT_EQ(store().getRois(3).size(), 2);
         EXPECT_EQ(store().getRois(3)[0]->getImageRect(), cv::Rect(30, 30, 40, 40));
+        EXPECT_TRUE(store().getRois(3)[1]->isUnknownType());
     }
     EXPECT_EQ(store().getRois(1).size(), 3);
 }

@@ -289,20 +289,30 @@ TEST_F(CameraSingletonTest, BrokenRowIsLoggedKeptAsideAndThenReplaced)
 
     {
         CameraSingleton store(nullptr, 0);
-        ASSERT_TRUE(store.LoadDtafromDB());
+        // Not loaded: which regions to inspect is unknown.
+        EXPECT_FALSE(store.LoadDtafromDB());
+        EXPECT_FALSE(store.isLoaded());
+        EXPECT_TRUE(store.takesRegionSet());
         EXPECT_EQ(gCamareIndex, 9) << "nothing of the broken row is applied";
         EXPECT_EQ(store.stepCount(), 2);
         EXPECT_TRUE(allRois(store).isEmpty());
         EXPECT_TRUE(store.cameraParams() == defaults());
+        // Nothing but a whole region set is taken, and nothing is saved
+        // over the row before one.
+        EXPECT_FALSE(store.releaseROI(0));
+        EXPECT_FALSE(store.paramSynac(1, 0));
+        EXPECT_FALSE(store.modifySingleROI(rect(0, 0, 10, 10)));
+        EXPECT_FALSE(store.SaveDatatoDB());
         EXPECT_EQ(*db.cameraRow(), broken) << "loading alone never writes";
     }
     // A second start with the row still broken keeps no second copy.
     CameraSingleton store(nullptr, 0);
-    ASSERT_TRUE(store.LoadDtafromDB());
+    EXPECT_FALSE(store.LoadDtafromDB());
     EXPECT_EQ(db.column("select value from cameraparam_broken where name='camera0'"), QStringList{broken});
 
     QJsonArray set{rect(0, 0, 10, 10)};
     ASSERT_TRUE(store.setAllROIs(set));
+    EXPECT_TRUE(store.isLoaded());
     ASSERT_TRUE(store.SaveDatatoDB());
     EXPECT_EQ(parseObject(*db.cameraRow()).value("rois").toArray().size(), 1);
     EXPECT_EQ(db.column("select value from cameraparam_broken"), QStringList{broken});

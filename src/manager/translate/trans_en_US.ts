@@ -192,8 +192,44 @@
         <translation>Detection %1 region %2 NG</translation>
     </message>
     <message>
-        <source>%1号检测不在使用中，其区域不能修改</source>
-        <translation>Detection %1 is not in use, its regions cannot be changed</translation>
+        <source>%1号检测%2号区域：&quot;detect_index&quot;所指的检测不在使用中（使用中的为1至%3），其区域不能修改</source>
+        <translation>Detection %1 region %2: &quot;detect_index&quot; names a detection not in use (1 to %3 are), its regions cannot be changed</translation>
+    </message>
+    <message>
+        <source>%1号检测%2号区域：&quot;detect_index&quot;不是检测序号</source>
+        <translation>Detection %1 region %2: &quot;detect_index&quot; is not a detection number</translation>
+    </message>
+    <message>
+        <source>%1号检测%2号区域：&quot;roi_type&quot;的值&quot;%3&quot;不是已知的形状（%4）</source>
+        <translation>Detection %1 region %2: &quot;roi_type&quot; &quot;%3&quot; is not a known shape (%4)</translation>
+    </message>
+    <message>
+        <source>%1号检测%2号区域：&quot;func_type&quot;的值&quot;%3&quot;不是已知的功能（%4）</source>
+        <translation>Detection %1 region %2: &quot;func_type&quot; &quot;%3&quot; is not a known function (%4)</translation>
+    </message>
+    <message>
+        <source>%1号检测%2号区域：&quot;roi_infos&quot;不是%3形状的整数坐标</source>
+        <translation>Detection %1 region %2: &quot;roi_infos&quot; are not whole-number coordinates of a %3</translation>
+    </message>
+    <message>
+        <source>第%1个区域不是JSON对象</source>
+        <translation>Region %1 of the set is not a JSON object</translation>
+    </message>
+    <message>
+        <source>%1号检测%2号区域无法达到报警面积，未进行检测：%3</source>
+        <translation>Detection %1 region %2 cannot reach its alarm area, not detected: %3</translation>
+    </message>
+    <message>
+        <source>%1号检测%2号区域无法达到报警面积：%3</source>
+        <translation>Detection %1 region %2 cannot reach its alarm area: %3</translation>
+    </message>
+    <message>
+        <source>可检测面积%1不超过报警面积%2</source>
+        <translation>countable area %1 does not exceed the alarm area %2</translation>
+    </message>
+    <message>
+        <source>可检测面积%1不超过最大面积%2</source>
+        <translation>countable area %1 does not exceed the largest area %2</translation>
     </message>
     <message>
         <source>圆形</source>
