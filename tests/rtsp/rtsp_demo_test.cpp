@@ -44,11 +44,17 @@ TEST(RtspServerAnswers, ExactText)
 
     r = exchange(c, "SETUP", s.url() + "/track1", 7,
                  {"Transport: RTP/AVP/TCP;unicast;interleaved=0-1"});
-    EXPECT_EQ(withoutDate(r), "RTSP/1.0 200 OK\r\nCSeq: 7\r\nDate: *\r\nSession: 12345678\r\n"
-                              "Transport: RTP/AVP/TCP;ssrc=22345678;interleaved=0-1\r\nServer: rtsp_demo\r\n\r\n");
+    // Ids count through the process: the first viewer of a process gets 12345678 and 22345678.
+    const std::string session = r.header("Session");
+    const std::string ssrc = rtsptest::hexId(rtsptest::ssrcOf(r));
+    EXPECT_EQ(withoutDate(r), "RTSP/1.0 200 OK\r\nCSeq: 7\r\nDate: *\r\nSession: " + session +
+                                  "\r\nTransport: RTP/AVP/TCP;ssrc=" + ssrc +
+                                  ";interleaved=0-1\r\nServer: rtsp_demo\r\n\r\n");
+    EXPECT_TRUE(std::regex_match(session + ssrc, std::regex("[0-9A-F]{16}"))) << session << " " << ssrc;
 
-    r = exchange(c, "PLAY", s.url() + "/", 8, {"Session: 12345678;timeout=60"});
-    EXPECT_EQ(withoutDate(r), "RTSP/1.0 200 OK\r\nCSeq: 8\r\nDate: *\r\nSession: 12345678\r\nServer: rtsp_demo\r\n\r\n");
+    r = exchange(c, "PLAY", s.url() + "/", 8, {"Session: " + session + ";timeout=60"});
+    EXPECT_EQ(withoutDate(r), "RTSP/1.0 200 OK\r\nCSeq: 8\r\nDate: *\r\nSession: " + session +
+                                  "\r\nServer: rtsp_demo\r\n\r\n");
 
     r = exchange(c, "PLAY", s.url() + "/", 9);
     EXPECT_EQ(withoutDate(r), "RTSP/1.0 454 Session Not Found\r\nCSeq: 9\r\nDate: *\r\nServer: rtsp_demo\r\n\r\n");
@@ -218,11 +224,15 @@ TEST(RtspServerAnswers, SetupSessionsSsrcsAndTeardown)
     const std::string cp = std::to_string(rx.rtpPort()) + "-" + std::to_string(rx.rtpPort() + 1);
 
     auto r = exchange(a, "SETUP", s.url() + "/track1", 1, {"Transport: RTP/AVP;unicast;client_port=" + cp});
-    EXPECT_EQ(r.header("Session"), "12345678");
+    // Ids count on through the process; this test reads the first ones it is given.
+    const std::string session = r.header("Session");
+    ASSERT_EQ(session.size(), 8u) << session;
+    const uint32_t sessionId = uint32_t(std::stoul(session, nullptr, 16));
+    const uint32_t ssrc = rtsptest::ssrcOf(r);
     std::smatch m;
     const std::string transport = r.header("Transport");
     ASSERT_TRUE(std::regex_match(transport, m,
-                                 std::regex("RTP/AVP;ssrc=22345678;unicast;client_port=" + cp +
+                                 std::regex("RTP/AVP;ssrc=" + rtsptest::hexId(ssrc) + ";unicast;client_port=" + cp +
                                             ";server_port=([0-9]+)-([0-9]+)")))
         << transport;
     const int sp = std::stoi(m[1]);
@@ -232,24 +242,24 @@ TEST(RtspServerAnswers, SetupSessionsSsrcsAndTeardown)
 
     // A second SETUP on the same connection: new ssrc, same session.
     r = exchange(a, "SETUP", s.url() + "/track1", 2,
-                 {"Session: 12345678", "Transport: RTP/AVP/TCP;unicast;interleaved=2-3"});
-    EXPECT_EQ(r.header("Session"), "12345678");
-    EXPECT_EQ(r.header("Transport"), "RTP/AVP/TCP;ssrc=22345679;interleaved=2-3");
+                 {"Session: " + session, "Transport: RTP/AVP/TCP;unicast;interleaved=2-3"});
+    EXPECT_EQ(r.header("Session"), session);
+    EXPECT_EQ(r.header("Transport"), "RTP/AVP/TCP;ssrc=" + rtsptest::hexId(ssrc + 1) + ";interleaved=2-3");
 
     // Another viewer: the next session id.
     r = exchange(b, "SETUP", s.url() + "/track1", 1, {"Transport: RTP/AVP/TCP;interleaved=0-1"});
-    EXPECT_EQ(r.header("Session"), "12345679");
-    EXPECT_EQ(r.header("Transport"), "RTP/AVP/TCP;ssrc=2234567A;interleaved=0-1");
+    EXPECT_EQ(r.header("Session"), rtsptest::hexId(sessionId + 1));
+    EXPECT_EQ(r.header("Transport"), "RTP/AVP/TCP;ssrc=" + rtsptest::hexId(ssrc + 2) + ";interleaved=0-1");
 
     // PLAY twice keeps playing; PAUSE; TEARDOWN of the whole stream returns to init.
-    EXPECT_EQ(exchange(a, "PLAY", s.url(), 3, {"Session: 12345678"}).status, 200);
-    EXPECT_EQ(exchange(a, "PLAY", s.url(), 4, {"Session: 12345678"}).status, 200);
-    EXPECT_EQ(exchange(a, "PAUSE", s.url(), 5, {"Session: 12345678"}).status, 200);
-    EXPECT_EQ(exchange(a, "TEARDOWN", s.url(), 6, {"Session: 12345678"}).status, 200);
+    EXPECT_EQ(exchange(a, "PLAY", s.url(), 3, {"Session: " + session}).status, 200);
+    EXPECT_EQ(exchange(a, "PLAY", s.url(), 4, {"Session: " + session}).status, 200);
+    EXPECT_EQ(exchange(a, "PAUSE", s.url(), 5, {"Session: " + session}).status, 200);
+    EXPECT_EQ(exchange(a, "TEARDOWN", s.url(), 6, {"Session: " + session}).status, 200);
     EXPECT_EQ(exchange(a, "PLAY", s.url(), 7).status, 455);
     // A new SETUP after it gets a new session.
     r = exchange(a, "SETUP", s.url() + "/track1", 8, {"Transport: RTP/AVP/TCP;interleaved=0-1"});
-    EXPECT_EQ(r.header("Session"), "1234567A");
+    EXPECT_EQ(r.header("Session"), rtsptest::hexId(sessionId + 2));
 }
 
 TEST(RtspServerAnswers, AnAudioTrackIsSetUpAndTornDownOnItsOwn)
@@ -303,6 +313,14 @@ TEST(RtspServerRequests, BytewisePipelinedAndSplit)
     ASSERT_TRUE(s.ok());
     RtspScriptedClient c(s.pumper());
     ASSERT_TRUE(c.connectTo(s.port));
+    // The pipelined PLAY names its session before the answer to its SETUP: the
+    // one after the session another viewer is given first.
+    RtspScriptedClient first(s.pumper());
+    ASSERT_TRUE(first.connectTo(s.port));
+    const std::string taken =
+        exchange(first, "SETUP", s.url() + "/track1", 1, {"Transport: RTP/AVP/TCP;interleaved=0-1"}).header("Session");
+    ASSERT_FALSE(taken.empty());
+    const std::string next = rtsptest::hexId(uint32_t(std::stoul(taken, nullptr, 16)) + 1);
     ASSERT_TRUE(c.sendBytewise(RtspScriptedClient::request("OPTIONS", s.url(), 1)));
     auto r = c.readReply();
     ASSERT_TRUE(r);
@@ -314,7 +332,7 @@ TEST(RtspServerRequests, BytewisePipelinedAndSplit)
                       RtspScriptedClient::request("SETUP", s.url() + "/track1", 4,
                                                   {"Transport: RTP/AVP/TCP;interleaved=0-1"});
     ASSERT_TRUE(c.send(all));
-    const std::string play = RtspScriptedClient::request("PLAY", s.url(), 5, {"Session: 12345678"});
+    const std::string play = RtspScriptedClient::request("PLAY", s.url(), 5, {"Session: " + next});
     ASSERT_TRUE(c.send(play.substr(0, 10)));
     s.pump();
     ASSERT_TRUE(c.send(play.substr(10)));

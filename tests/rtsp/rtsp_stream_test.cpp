@@ -57,7 +57,8 @@ TEST(RtspStream, RtpAndSenderReportsOverTcp)
     ASSERT_TRUE(s.ok());
     RtspScriptedClient c(s.pumper());
     ASSERT_TRUE(c.connectTo(s.port));
-    ASSERT_FALSE(rtsptest::playOverTcp(s, c).empty());
+    uint32_t ssrc = 0;
+    ASSERT_FALSE(rtsptest::playOverTcp(s, c, &ssrc).empty());
 
     s.sendFrame(rtsptest::keyFrame());
     auto frame = c.readInterleaved();
@@ -65,7 +66,7 @@ TEST(RtspStream, RtpAndSenderReportsOverTcp)
     EXPECT_EQ(frame->channel, 1);
     auto sr = RtcpSenderReport::parse(frame->data);
     ASSERT_TRUE(sr) << frame->data.size();
-    expectSenderReport(*sr, s, 0x22345678, 0, 0);
+    expectSenderReport(*sr, s, ssrc, 0, 0);
 
     const uint32_t rtpTs = uint32_t(s.lastTs * 90000 / 1000000);
     uint32_t packets = 0;
@@ -81,7 +82,7 @@ TEST(RtspStream, RtpAndSenderReportsOverTcp)
         EXPECT_EQ(p->payloadType, 96);
         EXPECT_EQ(p->seq, i);
         EXPECT_EQ(p->timestamp, rtpTs);
-        EXPECT_EQ(p->ssrc, 0x22345678u);
+        EXPECT_EQ(p->ssrc, ssrc);
         EXPECT_EQ(p->marker, markers[i]);
         ++packets;
         octets += uint32_t(p->size - 12);
@@ -104,7 +105,7 @@ TEST(RtspStream, RtpAndSenderReportsOverTcp)
     ASSERT_EQ(frame->channel, 1);
     sr = RtcpSenderReport::parse(frame->data);
     ASSERT_TRUE(sr);
-    expectSenderReport(*sr, s, 0x22345678, packets, octets);
+    expectSenderReport(*sr, s, ssrc, packets, octets);
 }
 
 TEST(RtspStream, RtpAndSenderReportsOverUdp)
@@ -115,8 +116,10 @@ TEST(RtspStream, RtpAndSenderReportsOverUdp)
     ASSERT_TRUE(c.connectTo(s.port));
     testsupport::RtpUdpReceiver rx(s.pumper());
     ASSERT_TRUE(rx.ok());
-    const uint16_t serverPort = rtsptest::serverPort(rtsptest::playOverUdp(s, c, rx));
+    const auto setup = rtsptest::playOverUdp(s, c, rx);
+    const uint16_t serverPort = rtsptest::serverPort(setup);
     ASSERT_NE(serverPort, 0);
+    const uint32_t ssrc = rtsptest::ssrcOf(setup);
 
     s.sendFrame(rtsptest::keyFrame());
     uint16_t from = 0;
@@ -125,7 +128,7 @@ TEST(RtspStream, RtpAndSenderReportsOverUdp)
     EXPECT_EQ(from, serverPort + 1);
     const auto sr = RtcpSenderReport::parse(*dgram);
     ASSERT_TRUE(sr);
-    expectSenderReport(*sr, s, 0x22345678, 0, 0);
+    expectSenderReport(*sr, s, ssrc, 0, 0);
     for (size_t i = 0; i < kKeyFrameSizes.size(); ++i) {
         dgram = rx.read(0, 2000, &from);
         ASSERT_TRUE(dgram);
@@ -134,7 +137,7 @@ TEST(RtspStream, RtpAndSenderReportsOverUdp)
         ASSERT_TRUE(p);
         EXPECT_EQ(p->size, kKeyFrameSizes[i]);
         EXPECT_EQ(p->seq, i);
-        EXPECT_EQ(p->ssrc, 0x22345678u);
+        EXPECT_EQ(p->ssrc, ssrc);
     }
 }
 
@@ -186,7 +189,8 @@ TEST(RtspStream, StalledViewerLosesWholePacketsOnly)
     RtspScriptedClient c(s.pumper());
     c.setReceiveBuffer(4096);
     ASSERT_TRUE(c.connectTo(s.port));
-    ASSERT_FALSE(rtsptest::playOverTcp(s, c).empty());
+    uint32_t ssrc = 0;
+    ASSERT_FALSE(rtsptest::playOverTcp(s, c, &ssrc).empty());
     // 100 frames of 21 packets: more than the ring and the socket buffers hold.
     const int frameCount = 100;
     for (int i = 0; i < frameCount; ++i)
@@ -207,7 +211,7 @@ TEST(RtspStream, StalledViewerLosesWholePacketsOnly)
         const auto p = RtpPacket::parse(f.data);
         ASSERT_TRUE(p);
         ASSERT_EQ(p->payloadType, 96);
-        ASSERT_EQ(p->ssrc, 0x22345678u);
+        ASSERT_EQ(p->ssrc, ssrc);
         // Whole FU-A fragments of the 30000-byte unit: 1456 bytes, or the last one of 1214.
         ASSERT_TRUE(p->size == 1456 || p->size == 14 + (29999 - 20 * 1442)) << p->size;
         if (lastSeq >= 0 && p->seq != uint16_t(lastSeq + 1))

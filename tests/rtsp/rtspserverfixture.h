@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 namespace rtsptest {
@@ -90,11 +91,32 @@ inline testsupport::RtspReply exchange(testsupport::RtspScriptedClient& c, const
     return r ? *r : testsupport::RtspReply{};
 }
 
-// SETUP over TCP (channels 0-1) and PLAY; the session id, or "" on failure.
-inline std::string playOverTcp(RtspServer& s, testsupport::RtspScriptedClient& c)
+// Session ids and ssrcs count on through the whole process, so a test reads
+// the ones it was given instead of assuming it is the process's first viewer.
+// The ssrc named in a SETUP answer's Transport, or 0.
+inline uint32_t ssrcOf(const testsupport::RtspReply& setup)
+{
+    const std::string t = setup.header("Transport");
+    const size_t at = t.find("ssrc=");
+    return at == std::string::npos ? 0 : uint32_t(std::stoul(t.substr(at + 5), nullptr, 16));
+}
+
+// An id as the server writes it: eight upper-case hexadecimal digits.
+inline std::string hexId(uint32_t id)
+{
+    char text[9];
+    std::snprintf(text, sizeof text, "%08X", id);
+    return text;
+}
+
+// SETUP over TCP (channels 0-1) and PLAY; the session id, or "" on failure;
+// the stream's ssrc in `ssrc` when given.
+inline std::string playOverTcp(RtspServer& s, testsupport::RtspScriptedClient& c, uint32_t* ssrc = nullptr)
 {
     const auto setup = exchange(c, "SETUP", s.url() + "/track1", 1, {"Transport: RTP/AVP/TCP;unicast;interleaved=0-1"});
     const std::string session = setup.header("Session");
+    if (ssrc)
+        *ssrc = ssrcOf(setup);
     const auto play = exchange(c, "PLAY", s.url() + "/", 2, {"Session: " + session});
     return (setup.status == 200 && play.status == 200) ? session : std::string();
 }
