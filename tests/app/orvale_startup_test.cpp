@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTcpServer>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -167,4 +168,66 @@ TEST(OrvaleStartupTest, AnUnreadableParameterSetIsKeptAsideAndLogged)
     ASSERT_TRUE(run.waitFor([&] { return run.logText().contains("paramsjson in PARAM.db is not a JSON object"); }))
         << run.logText().toStdString();
     EXPECT_EQ(sqlite3(run.appDir() + "/PARAM.db", "select value from sysparam_broken;"), "{\"s_filtersize\": 7,");
+}
+
+// --help and --version answer at once; any other argument is refused. None
+// of them starts anything: the data root stays empty.
+TEST(OrvaleStartupTest, HelpAndVersionAnswerAndOtherArgumentsAreRefusedWithoutTouchingTheDataRoot)
+{
+    struct Case {
+        QStringList args;
+        int exitCode;
+        const char* stdoutHas;
+        const char* stderrHas;
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, "ORVALE_DATA_ROOT", ""},
+        {{"--version"}, 0, "V1.0.5.29", ""},
+        {{"--bogus"}, 2, "", "unknown argument \"--bogus\""},
+        {{"-platform", "offscreen"}, 2, "", "unknown argument \"-platform\""},
+        {{"--help", "--version"}, 2, "", "unknown argument"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        testsupport::ScratchDir root;
+        const QString data = root.path() + "/data";
+        QDir().mkpath(data);
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ORVALE_DATA_ROOT", data);
+        program.setProcessEnvironment(env);
+        program.setWorkingDirectory(data);
+        program.start(ORVALE_BIN, c.args);
+        ASSERT_TRUE(program.waitForFinished(10000));
+        EXPECT_EQ(program.exitCode(), c.exitCode);
+        EXPECT_TRUE(program.readAllStandardOutput().contains(c.stdoutHas));
+        EXPECT_TRUE(program.readAllStandardError().contains(c.stderrHas));
+        EXPECT_TRUE(QDir(data).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty())
+            << "nothing written under the data root";
+    }
+}
+
+// The HTTP API's port is taken: the program says so in its log files and on
+// its console, names the address and what it does without, and runs on.
+// A stop by SIGTERM is written to the log files too.
+TEST(OrvaleStartupTest, ATakenHttpPortIsSaidInTheLogFilesAndOnTheConsole)
+{
+    QTcpServer holder;
+    ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
+    testsupport::ScratchDir root;
+    OrvaleRun run(root);
+    run.setEnv("ORVALE_HTTP_PORT", QString::number(holder.serverPort()));
+    run.start();
+    const QByteArray line =
+        QStringLiteral("[HTTP] cannot listen on http://0.0.0.0:%1").arg(holder.serverPort()).toUtf8();
+    ASSERT_TRUE(run.waitFor([&] { return run.infoLogText().contains(line); }, 60000))
+        << run.infoLogText().right(4000).toStdString();
+    EXPECT_TRUE(run.infoLogText().contains("the program runs on without its HTTP control API"));
+    EXPECT_TRUE(run.stderrText().contains("Orvale: " + line)) << run.stderrText().toStdString();
+    EXPECT_EQ(run.process().state(), QProcess::Running);
+
+    run.process().terminate();
+    ASSERT_TRUE(run.process().waitForFinished(30000));
+    EXPECT_TRUE(run.infoLogText().contains("[MAIN] stop signal 15 received"))
+        << run.infoLogText().right(2000).toStdString();
 }

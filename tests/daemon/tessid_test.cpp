@@ -6,7 +6,9 @@
 #include "support/scratchdir.h"
 #include "tools/iomodulesim/isolatednetwork.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QThread>
 
@@ -102,4 +104,45 @@ TEST(TessidTest, AnswersFromTheSegmentOfItsOwnIpcNamespace)
     ASSERT_TRUE(tessid.waitForFinished(30000));
     EXPECT_EQ(tessid.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(tessid.exitCode(), 0);
+
+    // Its log lines name their source files by project path.
+    QFile log(work.file(QStringLiteral("tessid.err")));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray lines = log.readAll();
+    EXPECT_TRUE(lines.contains(" daemon/business.cpp:")) << lines.toStdString();
+    EXPECT_FALSE(lines.contains("/daemon/business.cpp")) << lines.toStdString();
+}
+
+// --help and --version answer at once; any other argument is refused;
+// none of them serves or writes anything.
+TEST(TessidTest, HelpAndVersionAnswerAndOtherArgumentsAreRefused)
+{
+    struct Case {
+        QStringList args;
+        int exitCode;
+        const char* stdoutHas;
+        const char* stderrHas;
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, "TESSID_STALE_MS", ""},
+        {{"--version"}, 0, "Tessid V", ""},
+        {{"--port"}, 2, "", "unknown argument \"--port\""},
+        {{"--version", "x"}, 2, "", "unknown argument"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        testsupport::ScratchDir work;
+        QProcess tessid;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("ORVALE_DATA_ROOT"), work.path());
+        env.insert(QStringLiteral("TMPDIR"), work.path());
+        tessid.setProcessEnvironment(env);
+        tessid.setWorkingDirectory(work.path());
+        tessid.start(QStringLiteral(TESSID_PROGRAM), c.args);
+        ASSERT_TRUE(tessid.waitForFinished(10000));
+        EXPECT_EQ(tessid.exitCode(), c.exitCode);
+        EXPECT_TRUE(tessid.readAllStandardOutput().contains(c.stdoutHas));
+        EXPECT_TRUE(tessid.readAllStandardError().contains(c.stderrHas));
+        EXPECT_TRUE(QDir(work.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+    }
 }

@@ -51,7 +51,8 @@ int main(int argc, char** argv)
     const QCommandLineOption version = valueOption("app-version", "Version to announce", "text", "V1.6.7.94");
     const QCommandLineOption appTime("app-time", "Epoch seconds to announce (default: none).", "seconds");
     const QCommandLineOption silent("silent-heartbeat", "Do not answer heartbeats (default: answer them).");
-    const QCommandLineOption pushMode = valueOption("push-mode", "How pushes are answered, see above", "mode", "answer");
+    const QCommandLineOption pushMode =
+        valueOption("push-mode", "How pushes are answered, see above", "mode", "answer");
     const QCommandLineOption readRate =
         valueOption("read-rate", "Take pushes at no more than this many bytes a second, 0: no limit", "bytes", "0");
     p.addOptions({address, tcpPort, udpPort, take, version, appTime, silent, pushMode, readRate});

@@ -3,14 +3,16 @@
 // API, so that a demonstration guards a mould for real:
 //
 //   1. the process parameters of a common machine: mould detection only
-//      (an input-1 edge starts it), one re-detection before an NG, a search
-//      margin for the location region, three templates, NG pictures kept
-//      as alarm images;
-//   2. on the mould step of every camera, a location region on the fourth
-//      cavity and a flaw region over the other three;
-//   3. templates from the live picture: the main camera is asked to sample
+//      (an input-1 edge starts it, the camera looks 0.5 s later, when the
+//      mould has opened), one re-detection before an NG, a search margin
+//      for the location region, three templates, NG pictures kept as alarm
+//      images;
+//   2. templates from the live picture: the main camera is asked to sample
 //      again, dropping the old templates, and a manual catch takes the
-//      sample.
+//      sample;
+//   3. on the mould step of every camera, drawn on those templates, a
+//      location region on the fourth cavity and a flaw region over the
+//      other three (the detectors are trained when the regions are set).
 //
 // A camera that already has regions is left as it is (its plant teaching is
 // kept). The cameras are given in group order, the main camera first.
@@ -135,7 +137,7 @@ QJsonObject demoParams(QJsonObject params)
     params.insert("s_action_productdetect", false);
     params.insert("s_semi_automatic", false);
     params.insert("s_moulding_retimes", 1);
-    params.insert("s_moulding_delaytime", 0);
+    params.insert("s_moulding_delaytime", 0.5);  // seconds: the mould has opened when the camera looks
     params.insert("h_mostskewing", 30);
     params.insert("h_temp_count", 3);
     params.insert("h_ngres_count", 20);
@@ -143,6 +145,95 @@ QJsonObject demoParams(QJsonObject params)
 }
 
 }  // namespace
+
+// The whole teaching; 0 when every camera is taught.
+int teach(std::vector<Camera>& cameras, int waitMs)
+{
+    // Up: answering, with fresh frames (the frame rate is measured a few
+    // seconds after the start).
+    say(QStringLiteral("waiting for the camera%1 to see frames").arg(cameras.size() > 1 ? "s" : ""));
+    for (Camera& camera : cameras) {
+        if (!waitUntil([&] { return runState(camera, "fps") >= 1; }, waitMs)) {
+            say(QStringLiteral("%1 did not come up: %2").arg(camera.id(), camera.error()));
+            return 1;
+        }
+    }
+
+    int taught = 0;
+    for (Camera& camera : cameras) {
+        const auto rois = camera.call(QStringLiteral("/dide/roi/getallparams"));
+        if (!rois) {
+            say(camera.error());
+            return 1;
+        }
+        if (!rois->value(QStringLiteral("rois")).toArray().isEmpty())
+            ++taught;
+    }
+    if (taught == int(cameras.size())) {
+        say(QStringLiteral("already taught, teaching kept (remove the data folder to start afresh)"));
+        return 0;
+    }
+
+    for (Camera& camera : cameras) {
+        const auto params = camera.call(QStringLiteral("/dide/system/getparams"));
+        if (!params || !camera.call(QStringLiteral("/dide/system/setparams"), demoParams(*params))) {
+            say(camera.error());
+            return 1;
+        }
+        say(QStringLiteral("%1: process parameters of a common machine").arg(camera.id()));
+    }
+
+    // Templates from the live picture: sample again, then one manual catch.
+    Camera& main = cameras.front();
+    QJsonArray all;
+    for (const Camera& camera : cameras)
+        all.append(camera.id());
+    // The flow takes work events once the camera's links are up (its IO
+    // module answers, the group is paired): asked again until it samples.
+    const bool sampling = waitUntil(
+        [&] {
+            return main.call(QStringLiteral("/dide/action/resample"),
+                             QJsonObject{{"remove_template", true}, {"uuids", all}}) &&
+                   waitUntil([&] { return runState(main, "state") == kStateSampling; }, 3000);
+        },
+        waitMs);
+    if (!sampling) {
+        say(QStringLiteral("the cameras did not start sampling (is the IO module running?) %1").arg(main.error()));
+        return 1;
+    }
+    if (!main.call(QStringLiteral("/dide/action/manual_catch"), QJsonObject{{"detect_index", kMouldStep}}) ||
+        !waitUntil([&] { return runState(main, "state") == kStateSampled; }, 3 * kRequestMs)) {
+        say(QStringLiteral("no sample taken: %1").arg(main.error()));
+        return 1;
+    }
+    say(QStringLiteral("templates taken from the live picture"));
+
+    // The regions, drawn on the new templates: setting them trains the
+    // detectors on those templates.
+    for (Camera& camera : cameras) {
+        const QJsonArray regions = demoRegions();
+        if (!camera.call(QStringLiteral("/dide/roi/setallparams"), QJsonObject{{"rois", regions}}) ||
+            !camera.call(QStringLiteral("/dide/roi/finish_roiset"), QJsonObject{})) {
+            say(camera.error());
+            return 1;
+        }
+        // The regions are taken after the answer: wait until they show.
+        const bool stored = waitUntil(
+            [&] {
+                const auto now = camera.call(QStringLiteral("/dide/roi/getallparams"));
+                return now && now->value(QStringLiteral("rois")).toArray().size() == regions.size();
+            },
+            kRequestMs);
+        if (!stored) {
+            say(QStringLiteral("%1 did not take the regions").arg(camera.id()));
+            return 1;
+        }
+        say(QStringLiteral("%1: a location region on the fourth cavity, a flaw region over the other three")
+                .arg(camera.id()));
+    }
+    say(QStringLiteral("the demo camera%1 taught").arg(cameras.size() > 1 ? "s are" : " is"));
+    return 0;
+}
 
 int main(int argc, char** argv)
 {
@@ -179,83 +270,8 @@ int main(int argc, char** argv)
     for (int i = 0; i < urls.size(); ++i)
         cameras.emplace_back(net, urls.at(i), ids.at(i));
 
-    // Up: answering, with fresh frames (the frame rate is measured a few
-    // seconds after the start).
-    say(QStringLiteral("waiting for the camera%1 to see frames").arg(cameras.size() > 1 ? "s" : ""));
-    for (Camera& camera : cameras) {
-        if (!waitUntil([&] { return runState(camera, "fps") >= 1; }, waitMs)) {
-            say(QStringLiteral("%1 did not come up: %2").arg(camera.id(), camera.error()));
-            return 1;
-        }
-    }
-
-    int taught = 0;
-    for (Camera& camera : cameras) {
-        const auto rois = camera.call(QStringLiteral("/dide/roi/getallparams"));
-        if (!rois) {
-            say(camera.error());
-            return 1;
-        }
-        if (!rois->value(QStringLiteral("rois")).toArray().isEmpty())
-            ++taught;
-    }
-    if (taught == int(cameras.size())) {
-        say(QStringLiteral("already taught, teaching kept (remove the data folder to start afresh)"));
-        return 0;
-    }
-
-    for (Camera& camera : cameras) {
-        const auto params = camera.call(QStringLiteral("/dide/system/getparams"));
-        if (!params || !camera.call(QStringLiteral("/dide/system/setparams"), demoParams(*params))) {
-            say(camera.error());
-            return 1;
-        }
-        const QJsonArray regions = demoRegions();
-        if (!camera.call(QStringLiteral("/dide/roi/setallparams"), QJsonObject{{"rois", regions}}) ||
-            !camera.call(QStringLiteral("/dide/roi/finish_roiset"), QJsonObject{})) {
-            say(camera.error());
-            return 1;
-        }
-        // The regions are taken after the answer: wait until they show.
-        const bool stored = waitUntil(
-            [&] {
-                const auto now = camera.call(QStringLiteral("/dide/roi/getallparams"));
-                return now && now->value(QStringLiteral("rois")).toArray().size() == regions.size();
-            },
-            kRequestMs);
-        if (!stored) {
-            say(QStringLiteral("%1 did not take the regions").arg(camera.id()));
-            return 1;
-        }
-        say(QStringLiteral("%1: process parameters of a common machine, a location and a flaw region on the mould "
-                           "step")
-                .arg(camera.id()));
-    }
-
-    // Templates from the live picture: sample again, then one manual catch.
-    Camera& main = cameras.front();
-    QJsonArray all;
-    for (const Camera& camera : cameras)
-        all.append(camera.id());
-    // The flow takes work events once the camera's links are up (its IO
-    // module answers, the group is paired): asked again until it samples.
-    const bool sampling = waitUntil(
-        [&] {
-            return main.call(QStringLiteral("/dide/action/resample"),
-                             QJsonObject{{"remove_template", true}, {"uuids", all}}) &&
-                   waitUntil([&] { return runState(main, "state") == kStateSampling; }, 3000);
-        },
-        waitMs);
-    if (!sampling) {
-        say(QStringLiteral("the cameras did not start sampling (is the IO module running?) %1").arg(main.error()));
-        return 1;
-    }
-    if (!main.call(QStringLiteral("/dide/action/manual_catch"), QJsonObject{{"detect_index", kMouldStep}}) ||
-        !waitUntil([&] { return runState(main, "state") == kStateSampled; }, 3 * kRequestMs)) {
-        say(QStringLiteral("no sample taken: %1").arg(main.error()));
-        return 1;
-    }
-    say(QStringLiteral("templates taken from the live picture; the demo camera%1 taught")
-            .arg(cameras.size() > 1 ? "s are" : " is"));
-    return 0;
+    const int code = teach(cameras, waitMs);
+    if (code != 0)
+        say(QStringLiteral("teaching not finished: the camera%1 untaught").arg(cameras.size() > 1 ? "s run" : " runs"));
+    return code;
 }
