@@ -25,6 +25,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QMutex>
 #include <QTemporaryFile>
@@ -94,12 +95,18 @@ QStringList unwritableFolders()
     };
     QStringList texts;
     for (const KeptFolder& folder : folders) {
-        QDir().mkpath(folder.path);
-        QTemporaryFile probe(QDir(folder.path).filePath(QStringLiteral(".write-probe-XXXXXX")));
-        if (probe.open())
+        // A folder that cannot be made is probed in its nearest existing
+        // parent, which tells why (a read-only file system).
+        QString probed = QDir::cleanPath(folder.path);
+        QDir().mkpath(probed);
+        while (!QFileInfo(probed).isDir() && probed != QFileInfo(probed).absolutePath())
+            probed = QFileInfo(probed).absolutePath();
+        QTemporaryFile probe(QDir(probed).filePath(QStringLiteral(".write-probe-XXXXXX")));
+        if (probe.open() && probed == QDir::cleanPath(folder.path))
             continue;
+        const QString why = probe.isOpen() ? QStringLiteral("cannot be created") : probe.errorString();
         const QString text = QStringLiteral("[MAIN] %1 cannot be written (%2): %3; the camera runs on")
-                                 .arg(folder.path, probe.errorString(), QLatin1String(folder.lost));
+                                 .arg(folder.path, why, QLatin1String(folder.lost));
         consoleLine(text);
         texts << text;
     }

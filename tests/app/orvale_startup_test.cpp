@@ -231,3 +231,26 @@ TEST(OrvaleStartupTest, ATakenHttpPortIsSaidInTheLogFilesAndOnTheConsole)
     EXPECT_TRUE(run.infoLogText().contains("[MAIN] stop signal 15 received"))
         << run.infoLogText().right(2000).toStdString();
 }
+
+// The working directory on a read-only file system: the program says so
+// once on its console and in its log files (the data root can be written),
+// with what it keeps no more, and runs on.
+TEST(OrvaleStartupTest, AReadOnlyWorkingDirectoryIsSaidOnceOnTheConsoleAndInTheLogFiles)
+{
+    QProcess probe;
+    probe.start("unshare", {"-m", "true"});
+    if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
+        GTEST_SKIP() << "no right to make a mount namespace";
+    testsupport::ScratchDir root;
+    OrvaleRun run(root);
+    // In a mount namespace of its own, the working directory is bound
+    // read-only over itself.
+    run.start("unshare", {"-m", "sh", "-c", "mount --bind -o ro \"$PWD\" \"$PWD\" && cd \"$PWD\" && exec \"$0\"",
+                          ORVALE_BIN});
+    const QByteArray said = QDir::cleanPath(run.appDir()).toUtf8() + " cannot be written (Read-only file system)";
+    ASSERT_TRUE(run.waitFor([&] { return run.infoLogText().contains(said); }, 60000))
+        << run.stderrText().toStdString() << run.infoLogText().right(3000).toStdString();
+    EXPECT_TRUE(run.infoLogText().contains("the camera runs on"));
+    EXPECT_EQ(run.stderrText().count(said), 1) << run.stderrText().toStdString();
+    EXPECT_EQ(run.process().state(), QProcess::Running);
+}
