@@ -5,6 +5,7 @@
 //
 // Test hooks from the environment: TESSID_LIVENESS_KEY (the segment key),
 // TESSID_STALE_MS (the staleness limit, 40000 by default).
+#include "commandline/programarguments.h"
 #include "daemon/business.h"
 #include "daemon/udp_service.h"
 
@@ -14,7 +15,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -36,24 +36,6 @@ const char* const kUsage =
     "  TESSID_STALE_MS      how long the camera program may stay silent, in ms (default 40000)\n"
     "  TESSID_LIVENESS_KEY  key of the shared liveness segment (tests)\n"
     "  TMPDIR               folder of the file that keys the shared segment\n";
-
-// --help and --version answer and end the daemon before it touches
-// anything; any other argument is refused. -1: go on and start.
-int answerArguments(int argc, char** argv)
-{
-    if (argc < 2)
-        return -1;
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("Tessid %s\n", TESSID_VERSION);
-        return 0;
-    }
-    std::fprintf(stderr, "Tessid: unknown argument \"%s\"; nothing started (Tessid --help)\n", argv[1]);
-    return 2;
-}
 
 // Log lines name the source file by its path in the project
 // ("daemon/business.cpp"), not by the path the compiler was given
@@ -90,7 +72,7 @@ void onStopSignal(int)
 
 int main(int argc, char* argv[])
 {
-    const int answered = answerArguments(argc, argv);
+    const int answered = ProgramArguments::answer(argc, argv, "Tessid", TESSID_VERSION, kUsage);
     if (answered >= 0)
         return answered;
     QCoreApplication app(argc, argv);

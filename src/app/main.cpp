@@ -2,6 +2,7 @@
 // thread, then the Qt event loop.
 #include "app/stopsignals.h"
 #include "capture/aiqcontrol.h"
+#include "commandline/programarguments.h"
 #include "foundation/foundationglobals.h"
 #include "foundation/logmanager.h"
 #include "foundation/publictools.h"
@@ -33,7 +34,6 @@
 #include <QThread>
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -57,24 +57,6 @@ const char* const kUsage =
     "  ORVALE_SENSOR_IMAGES  folder of pictures the simulated sensor shows in a loop\n"
     "  ORVALE_SENSOR_PART    file whose presence puts a part left in a cavity into the simulated scene\n"
     "  QT_QPA_PLATFORM       Qt platform (offscreen when no display is set)\n";
-
-// --help and --version answer and end the program before it touches
-// anything; any other argument is refused. -1: go on and start.
-int answerArguments(int argc, char** argv)
-{
-    if (argc < 2)
-        return -1;
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("Orvale %s\n", kVersion);
-        return 0;
-    }
-    std::fprintf(stderr, "Orvale: unknown argument \"%s\"; nothing started (Orvale --help)\n", argv[1]);
-    return 2;
-}
 
 // A folder the program keeps its files in, and what it loses when that
 // folder cannot be written.
@@ -194,7 +176,7 @@ quint16 httpApiPort()
 
 int main(int argc, char** argv)
 {
-    const int answered = answerArguments(argc, argv);
+    const int answered = ProgramArguments::answer(argc, argv, "Orvale", kVersion, kUsage);
     if (answered >= 0)
         return answered;
     chooseOffscreenWithoutDisplay();

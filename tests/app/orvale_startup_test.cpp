@@ -1,6 +1,7 @@
 // Starts the real camera program on a scratch data root and checks what its
 // start-up leaves behind.
 #include "orvalerun.h"
+#include "support/programrun.h"
 #include "support/scratchdir.h"
 #include "support/sqlite3tool.h"
 
@@ -174,37 +175,13 @@ TEST(OrvaleStartupTest, AnUnreadableParameterSetIsKeptAsideAndLogged)
 // of them starts anything: the data root stays empty.
 TEST(OrvaleStartupTest, HelpAndVersionAnswerAndOtherArgumentsAreRefusedWithoutTouchingTheDataRoot)
 {
-    struct Case {
-        QStringList args;
-        int exitCode;
-        const char* stdoutHas;
-        const char* stderrHas;
-    };
-    const Case cases[] = {
+    testsupport::expectArgumentAnswers(ORVALE_BIN, {
         {{"--help"}, 0, "ORVALE_DATA_ROOT", ""},
         {{"--version"}, 0, "V1.0.5.29", ""},
         {{"--bogus"}, 2, "", "unknown argument \"--bogus\""},
         {{"-platform", "offscreen"}, 2, "", "unknown argument \"-platform\""},
         {{"--help", "--version"}, 2, "", "unknown argument"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.args.join(' ').toStdString());
-        testsupport::ScratchDir root;
-        const QString data = root.path() + "/data";
-        QDir().mkpath(data);
-        QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("ORVALE_DATA_ROOT", data);
-        program.setProcessEnvironment(env);
-        program.setWorkingDirectory(data);
-        program.start(ORVALE_BIN, c.args);
-        ASSERT_TRUE(program.waitForFinished(10000));
-        EXPECT_EQ(program.exitCode(), c.exitCode);
-        EXPECT_TRUE(program.readAllStandardOutput().contains(c.stdoutHas));
-        EXPECT_TRUE(program.readAllStandardError().contains(c.stderrHas));
-        EXPECT_TRUE(QDir(data).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty())
-            << "nothing written under the data root";
-    }
+    });
 }
 
 // The HTTP API's port is taken: the program says so in its log files and on

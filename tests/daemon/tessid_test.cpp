@@ -2,6 +2,7 @@
 // and temp folder (and here a private network), answering on 10418 from
 // the segment a camera-side writer fills through "nsenter --ipc".
 #include "daemontestbench.h"
+#include "support/programrun.h"
 #include "support/rawhttpclient.h"
 #include "support/scratchdir.h"
 #include "tools/iomodulesim/isolatednetwork.h"
@@ -117,32 +118,10 @@ TEST(TessidTest, AnswersFromTheSegmentOfItsOwnIpcNamespace)
 // none of them serves or writes anything.
 TEST(TessidTest, HelpAndVersionAnswerAndOtherArgumentsAreRefused)
 {
-    struct Case {
-        QStringList args;
-        int exitCode;
-        const char* stdoutHas;
-        const char* stderrHas;
-    };
-    const Case cases[] = {
+    testsupport::expectArgumentAnswers(TESSID_PROGRAM, {
         {{"--help"}, 0, "TESSID_STALE_MS", ""},
         {{"--version"}, 0, "Tessid V", ""},
         {{"--port"}, 2, "", "unknown argument \"--port\""},
         {{"--version", "x"}, 2, "", "unknown argument"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.args.join(' ').toStdString());
-        testsupport::ScratchDir work;
-        QProcess tessid;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("ORVALE_DATA_ROOT"), work.path());
-        env.insert(QStringLiteral("TMPDIR"), work.path());
-        tessid.setProcessEnvironment(env);
-        tessid.setWorkingDirectory(work.path());
-        tessid.start(QStringLiteral(TESSID_PROGRAM), c.args);
-        ASSERT_TRUE(tessid.waitForFinished(10000));
-        EXPECT_EQ(tessid.exitCode(), c.exitCode);
-        EXPECT_TRUE(tessid.readAllStandardOutput().contains(c.stdoutHas));
-        EXPECT_TRUE(tessid.readAllStandardError().contains(c.stderrHas));
-        EXPECT_TRUE(QDir(work.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
-    }
+    });
 }

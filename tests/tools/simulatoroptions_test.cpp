@@ -2,34 +2,15 @@
 // before anything binds, a value that cannot be meant is refused with a
 // message and exit code 2, and --help tells the defaults, the push modes and
 // the interactive commands.
-#include <QProcess>
+#include "support/programrun.h"
+
 #include <QStringList>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-struct Outcome {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Outcome run(const QString& program, const QStringList& args)
-{
-    QProcess p;
-    p.start(program, args);
-    Outcome r;
-    if (!p.waitForFinished(10000)) {
-        p.kill();
-        p.waitForFinished(2000);
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
+using testsupport::runProgram;
 
 TEST(SimulatorOptions, ValuesThatCannotBeMeantAreRefusedWithExitCodeTwo)
 {
@@ -59,7 +40,7 @@ TEST(SimulatorOptions, ValuesThatCannotBeMeantAreRefusedWithExitCodeTwo)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE((QString::fromLatin1(c.program).section('/', -1) + " " + c.args.join(' ')).toStdString());
-        const Outcome r = run(c.program, c.args);
+        const testsupport::ProgramRun r = runProgram(c.program, c.args);
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_TRUE(r.err.contains(c.message)) << r.err.toStdString();
     }
@@ -67,12 +48,12 @@ TEST(SimulatorOptions, ValuesThatCannotBeMeantAreRefusedWithExitCodeTwo)
 
 TEST(SimulatorOptions, HelpShowsDefaultsPushModesAndCommands)
 {
-    const Outcome app = run(APPSIM_BIN, {"--help"});
+    const testsupport::ProgramRun app = runProgram(APPSIM_BIN, {"--help"});
     EXPECT_EQ(app.exitCode, 0);
     for (const char* text : {"(default 10416)", "(default 10417)", "(default answer)", "closemidbody", "wronguuid"})
         EXPECT_TRUE(app.out.contains(text)) << text << " in\n" << app.out.toStdString();
 
-    const Outcome io = run(IOMODULESIM_BIN, {"--help"});
+    const testsupport::ProgramRun io = runProgram(IOMODULESIM_BIN, {"--help"});
     EXPECT_EQ(io.exitCode, 0);
     for (const char* text : {"(default 10411)", "rise N | fall N", "part in | part out", "show hb | hide hb",
                              "status", "quit"})
