@@ -31,6 +31,13 @@ TEST(OrvaleStartupTest, LogsBannerWritesWorkspaceAndGroupFileAndKeepsRunning)
         << run.stderrText().toStdString();
     EXPECT_TRUE(run.logText().contains("V1.0.5.29"));
     EXPECT_TRUE(QFileInfo(run.appDir() + "/workspace").isDir());
+    // Where the HTTP API listens, in the log files and on the console; the
+    // HTTP library takes its options without a word.
+    ASSERT_TRUE(run.waitFor([&] { return run.infoLogText().contains("[HTTP] listening on http://0.0.0.0:"); }))
+        << run.infoLogText().right(3000).toStdString();
+    EXPECT_TRUE(run.stderrText().contains("Orvale: [HTTP] listening on http://0.0.0.0:"))
+        << run.stderrText().toStdString();
+    EXPECT_FALSE(run.stderrText().contains("MHD_OPTION")) << run.stderrText().toStdString();
 
     QFile f(camcfg);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
