@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <unistd.h>
+
 #include <QLoggingCategory>
 
 namespace {
@@ -46,6 +48,7 @@ uint8_t clampByte(int v)
 
 SensorScene::SensorScene(int width, int height) : m_width(width), m_height(height)
 {
+    m_partFile = qgetenv("ORVALE_SENSOR_PART").toStdString();
     const QByteArray folder = qgetenv("ORVALE_SENSOR_IMAGES");
     if (!folder.isEmpty() && loadFolder(folder.constData()))
         return;
@@ -104,6 +107,29 @@ bool SensorScene::loadFolder(const char* folder)
     return true;
 }
 
+namespace {
+
+// The mould plate of the generated scene and the radius of its cavities.
+cv::Rect plateOf(int w, int h)
+{
+    return cv::Rect(w / 8, h / 6, w * 3 / 4, h * 2 / 3);
+}
+
+int cavityRadius(int w, int h)
+{
+    return std::max(2, std::min(w, h) / 12);
+}
+
+}  // namespace
+
+SensorScene::Part SensorScene::part() const
+{
+    const cv::Rect plate = plateOf(m_width, m_height);
+    const int r = cavityRadius(m_width, m_height);
+    return Part{plate.x + plate.width * 3 / 8, plate.y + plate.height / 2, std::max(1, r * 3 / 5),
+                std::max(1, r * 2 / 5)};
+}
+
 void SensorScene::generate()
 {
     const int w = m_width;
@@ -116,10 +142,10 @@ void SensorScene::generate()
         for (int x = 0; x < w; ++x)
             row[x] = uint8_t(90 + (60 * x) / w + (30 * y) / h);
     }
-    const cv::Rect plate(w / 8, h / 6, w * 3 / 4, h * 2 / 3);
+    const cv::Rect plate = plateOf(w, h);
     cv::rectangle(base, plate, cv::Scalar(70), cv::FILLED);
     cv::rectangle(base, plate, cv::Scalar(200), std::max(2, w / 400));
-    const int r = std::max(2, std::min(w, h) / 12);
+    const int r = cavityRadius(w, h);
     for (int i = 0; i < 4; ++i) {
         const cv::Point c(plate.x + plate.width * (2 * i + 1) / 8, plate.y + plate.height / 2);
         cv::circle(base, c, r, cv::Scalar(180), cv::FILLED);
@@ -167,6 +193,12 @@ void SensorScene::render(uint32_t number, uint8_t* nv12) const
         const int y0 = m_height / 12;
         for (int y = y0; y < y0 + block && y < m_height - 1; ++y)
             std::memset(nv12 + size_t(y) * size_t(m_width) + size_t(x0), 225, size_t(block));
+    }
+    if (!m_partFile.empty() && ::access(m_partFile.c_str(), F_OK) == 0) {
+        cv::Mat luma(m_height, m_width, CV_8UC1, nv12);
+        const Part p = part();
+        cv::ellipse(luma, cv::Point(p.x, p.y), cv::Size(p.halfWidth, p.halfHeight), 20.0, 0.0, 360.0, cv::Scalar(40),
+                    cv::FILLED);
     }
     if (m_width >= 32) {
         writeFrameNumber(nv12, m_width, number);

@@ -8,9 +8,14 @@
 // carries the frame number in its first and its last luma row, so that a
 // reader can tell a whole frame (both rows agree) from a torn one.
 //
+// ORVALE_SENSOR_PART names a file: while it exists, the generated scene
+// shows a dark moulded part left in the second cavity of the mould (a
+// mould that is not empty), looked for at every frame.
+//
 // Threads: render may run on one thread while another constructs a scene;
 // one scene is not meant to be rendered from two threads at once.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -33,6 +38,13 @@ public:
     // Writes frame `number` into nv12 (frameBytes() bytes).
     void render(uint32_t number, uint8_t* nv12) const;
 
+    // Where the generated scene draws the part left in a cavity (luma
+    // pixels): centre and half-axes of an ellipse.
+    struct Part {
+        int x, y, halfWidth, halfHeight;
+    };
+    Part part() const;
+
     // The frame number as the generated scene writes it into a luma row of
     // `width` pixels (32 blocks, one per bit, most significant first), and
     // read back; width at least 32.
@@ -50,6 +62,7 @@ private:
     std::vector<std::vector<uint8_t>> m_pictures;  // from the folder, NV12
     std::vector<std::vector<uint8_t>> m_noisyLuma;  // generated: a few noisy luma planes
     std::vector<uint8_t> m_chroma;                 // generated: the chroma plane
+    std::string m_partFile;                        // ORVALE_SENSOR_PART, empty when not set
 };
 
 }  // namespace platform

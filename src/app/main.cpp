@@ -2,6 +2,7 @@
 // thread, then the Qt event loop.
 #include "app/stopsignals.h"
 #include "capture/aiqcontrol.h"
+#include "commandline/programarguments.h"
 #include "foundation/foundationglobals.h"
 #include "foundation/logmanager.h"
 #include "foundation/publictools.h"
@@ -23,9 +24,12 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QMutex>
+#include <QTemporaryFile>
 #include <QTextCodec>
 #include <QThread>
 
@@ -35,6 +39,61 @@ namespace {
 
 const char* kVersion = "V1.0.5.29";
 constexpr qint64 kAddressWaitMs = 29999;
+
+const char* const kUsage =
+    "usage: Orvale [--help | --version]\n"
+    "The camera program of the mould-guard camera: started without arguments, in its working directory\n"
+    "(\"./workspace/\", \"./camcfg.json\", PARAM.db, RECORD.db, the template folders). Stop it with SIGTERM;\n"
+    "SIGINT stops only the capture.\n"
+    "\n"
+    "Environment:\n"
+    "  ORVALE_DATA_ROOT      folder that stands for the device's \"/\" (\"/userdata/...\", \"/root/...\");\n"
+    "                        without it the program writes into /userdata\n"
+    "  ORVALE_DEVICE=1       run the commands that change the machine (clock, reboot, kill); without it\n"
+    "                        they are logged and recorded only\n"
+    "  ORVALE_DEVICE_ID      the device id (several simulated cameras on one machine)\n"
+    "  ORVALE_RTSP_PORT      port of the live stream, 1-65535 (default 554)\n"
+    "  ORVALE_HTTP_PORT      port of the HTTP control API (default 10414; 0: any free port)\n"
+    "  ORVALE_SENSOR_IMAGES  folder of pictures the simulated sensor shows in a loop\n"
+    "  ORVALE_SENSOR_PART    file whose presence puts a part left in a cavity into the simulated scene\n"
+    "  QT_QPA_PLATFORM       Qt platform (offscreen when no display is set)\n";
+
+// A folder the program keeps its files in, and what it loses when that
+// folder cannot be written.
+struct KeptFolder {
+    QString path;
+    const char* lost;
+};
+
+// Says once, on the console and (after logging starts) in the log files
+// when they can be written, which of the program's folders cannot be
+// written: a read-only file system does not stop the camera, it only keeps
+// nothing.
+QStringList unwritableFolders()
+{
+    const KeptFolder folders[] = {
+        {platform::DataRoot::path(QStringLiteral("/userdata/")), "no log files, alarm images or statistics are kept"},
+        {QDir::currentPath(), "parameters, records, templates and settings are not stored"},
+    };
+    QStringList texts;
+    for (const KeptFolder& folder : folders) {
+        // A folder that cannot be made is probed in its nearest existing
+        // parent, which tells why (a read-only file system).
+        QString probed = QDir::cleanPath(folder.path);
+        QDir().mkpath(probed);
+        while (!QFileInfo(probed).isDir() && probed != QFileInfo(probed).absolutePath())
+            probed = QFileInfo(probed).absolutePath();
+        QTemporaryFile probe(QDir(probed).filePath(QStringLiteral(".write-probe-XXXXXX")));
+        if (probe.open() && probed == QDir::cleanPath(folder.path))
+            continue;
+        const QString why = probe.isOpen() ? QStringLiteral("cannot be created") : probe.errorString();
+        const QString text = QStringLiteral("[MAIN] %1 cannot be written (%2): %3; the camera runs on")
+                                 .arg(folder.path, why, QLatin1String(folder.lost));
+        consoleLine(text);
+        texts << text;
+    }
+    return texts;
+}
 
 // Without a display the program runs on Qt's offscreen platform.
 void chooseOffscreenWithoutDisplay()
@@ -117,8 +176,12 @@ quint16 httpApiPort()
 
 int main(int argc, char** argv)
 {
+    const int answered = ProgramArguments::answer(argc, argv, "Orvale", kVersion, kUsage);
+    if (answered >= 0)
+        return answered;
     chooseOffscreenWithoutDisplay();
     auto* app = new QApplication(argc, argv);
+    const QStringList unwritable = unwritableFolders();
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
     loadBaseFont();
     qRegisterMetaType<RoiInterface*>("RoiInterface*");
@@ -139,6 +202,8 @@ int main(int argc, char** argv)
     logConfig->stdlog_keep = 20;
     LogManager::getInstance(*logConfig);
     new StopSignals(app);
+    for (const QString& text : unwritable)
+        qCWarning(level_1).noquote() << text;
 
     logStartBanner();
 

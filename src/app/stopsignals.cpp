@@ -41,6 +41,6 @@ void StopSignals::onSignal()
 {
     char c = 0;
     if (::read(g_pipe[1], &c, 1) == 1)
-        qInfo() << "[MAIN] stop signal" << int(c) << "received, leaving the event loop";
+        qCInfo(level_1) << "[MAIN] stop signal" << int(c) << "received, leaving the event loop";
     QCoreApplication::quit();
 }

@@ -3,6 +3,7 @@
 #include "foundation/logfiletidy.h"
 #include "platform/system/dataroot.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
@@ -14,10 +15,18 @@
 #include <glog/logging.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 Q_LOGGING_CATEGORY(level_1, "level_1")
+
+void consoleLine(const QString& text)
+{
+    const QByteArray line = (QCoreApplication::applicationName() + QStringLiteral(": ") + text).toLocal8Bit() + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
+}
 
 LogManager* LogManager::__instance = nullptr;
 QStringList LogManager::_infolevel = {QStringLiteral("default"), QStringLiteral("level_1")};

@@ -34,6 +34,13 @@
 // The "level_1" logging category.
 Q_DECLARE_LOGGING_CATEGORY(level_1)
 
+// One line on the program's console (standard error, which scripts/run
+// keeps in run/orvale.out), "<program>: <text>", for what a person starting
+// the program must see at once: a port it cannot bind, a data root it
+// cannot write, where its HTTP API listens. The same fact goes to the log
+// files through level_1 at the caller, which names its own file and line.
+void consoleLine(const QString& text);
+
 struct LogManager_Config {
     QString app_path = QStringLiteral("./");          // program name given to the back end
     QString glog_dir = QStringLiteral("./log/");      // back end's per-severity files

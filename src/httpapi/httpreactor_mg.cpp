@@ -272,12 +272,18 @@ void HttpReactor_MG::run()
                                  : host.toString();
     const QString url = QStringLiteral("http://%1:%2").arg(hostText).arg(port);
     if (!server.listen(host, port)) {
-        qCWarning(level_1).noquote() << "[NT_MONGOOSE]" << "Cannot listen on %s. Use http://ADDR:PORT or :PORT" << url
-                             << "-" << server.error();
+        const QString text = QStringLiteral("[HTTP] cannot listen on %1 (%2): the program runs on without its HTTP "
+                                            "control API")
+                                 .arg(url, server.error());
+        qCWarning(level_1).noquote() << text;
+        consoleLine(text);
         return;
     }
     m_boundPort.store(server.boundPort());
-    qInfo().noquote() << "[HTTP] listening on" << url << "port" << server.boundPort();
+    const QString listening =
+        QStringLiteral("[HTTP] listening on http://%1:%2").arg(hostText).arg(server.boundPort());
+    qCInfo(level_1).noquote() << listening;
+    consoleLine(listening);
     m_channel->attach(&server);
     m_server.store(&server);
     if (!running.load())

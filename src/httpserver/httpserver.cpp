@@ -529,23 +529,23 @@ bool HttpServer::listen(const QHostAddress& host, quint16 port)
     const unsigned limit = std::min<unsigned>(m_impl->options.connectionLimit, FD_SETSIZE - 64);
     m_impl->daemon = MHD_start_daemon(
         flags, port, nullptr, nullptr, &Impl::access, m_impl.get(),
+        // The library wants its logger first, so that what it says about the
+        // other options reaches it.
+        MHD_OPTION_EXTERNAL_LOGGER, &Impl::libraryLog, nullptr,
         MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&addr),
         MHD_OPTION_URI_LOG_CALLBACK, &Impl::uriLog, m_impl.get(),
         MHD_OPTION_NOTIFY_COMPLETED, &Impl::completed, m_impl.get(),
         MHD_OPTION_NOTIFY_CONNECTION, &Impl::connectionNotify, m_impl.get(),
         MHD_OPTION_CONNECTION_LIMIT, limit,
         MHD_OPTION_CONNECTION_TIMEOUT, m_impl->options.clientTimeoutSecs,
-        MHD_OPTION_EXTERNAL_LOGGER, &Impl::libraryLog, nullptr,
         // serve() blocks SIGPIPE on its thread, the only one that writes to
         // the sockets: the library may then send a file reply with
         // sendfile() (without it, 4 KiB reads and sends, one per loop turn).
         MHD_OPTION_SIGPIPE_HANDLED_BY_APP, 1,
         MHD_OPTION_END);
     if (!m_impl->daemon) {
-        m_error = QStringLiteral("cannot listen on %1:%2 (%3)")
-                      .arg(host.toString())
-                      .arg(port)
-                      .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        // The caller names the address and port it asked for.
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
     if (const MHD_DaemonInfo* info = MHD_get_daemon_info(m_impl->daemon, MHD_DAEMON_INFO_BIND_PORT))

@@ -100,6 +100,11 @@ int TM_ZRU_IODevice::addListen(int port)
     auto* socket = new QUdpSocket();
     if (!socket->bind(QHostAddress::Any, quint16(port))) {
         qCWarning(level_1) << "udpsocket bind fail" << port << socket->errorString();
+        const char* lost = port == kPortCamera ? "the IO module and the camera group cannot reach the camera"
+                                               : "discovery and configuration cannot reach the camera";
+        consoleLine(QStringLiteral("[TM_IO] cannot bind UDP port %1 (%2): %3; the program runs on")
+                        .arg(port)
+                        .arg(socket->errorString(), QLatin1String(lost)));
         delete socket;
         return -1;
     }

@@ -1156,7 +1156,7 @@ rtsp_demo_handle rtsp_new_demo(int port)
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
     addr.sin_port = htons(uint16_t(port));
     if (bind(d->sockfd, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) < 0) {
-        RTSP_ERR("bind socket to address failed : %s\n", strerror(errno));
+        RTSP_ERR("cannot listen on RTSP port %d (%s): no live stream, detection runs on\n", port, strerror(errno));
         close(d->sockfd);
         delete d;
         return nullptr;

@@ -1,6 +1,7 @@
 // Starts the real camera program on a scratch data root and checks what its
 // start-up leaves behind.
 #include "orvalerun.h"
+#include "support/programrun.h"
 #include "support/scratchdir.h"
 #include "support/sqlite3tool.h"
 
@@ -12,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTcpServer>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -29,6 +31,13 @@ TEST(OrvaleStartupTest, LogsBannerWritesWorkspaceAndGroupFileAndKeepsRunning)
         << run.stderrText().toStdString();
     EXPECT_TRUE(run.logText().contains("V1.0.5.29"));
     EXPECT_TRUE(QFileInfo(run.appDir() + "/workspace").isDir());
+    // Where the HTTP API listens, in the log files and on the console; the
+    // HTTP library takes its options without a word.
+    ASSERT_TRUE(run.waitFor([&] { return run.infoLogText().contains("[HTTP] listening on http://0.0.0.0:"); }))
+        << run.infoLogText().right(3000).toStdString();
+    EXPECT_TRUE(run.stderrText().contains("Orvale: [HTTP] listening on http://0.0.0.0:"))
+        << run.stderrText().toStdString();
+    EXPECT_FALSE(run.stderrText().contains("MHD_OPTION")) << run.stderrText().toStdString();
 
     QFile f(camcfg);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
@@ -167,4 +176,65 @@ TEST(OrvaleStartupTest, AnUnreadableParameterSetIsKeptAsideAndLogged)
     ASSERT_TRUE(run.waitFor([&] { return run.logText().contains("paramsjson in PARAM.db is not a JSON object"); }))
         << run.logText().toStdString();
     EXPECT_EQ(sqlite3(run.appDir() + "/PARAM.db", "select value from sysparam_broken;"), "{\"s_filtersize\": 7,");
+}
+
+// --help and --version answer at once; any other argument is refused. None
+// of them starts anything: the data root stays empty.
+TEST(OrvaleStartupTest, HelpAndVersionAnswerAndOtherArgumentsAreRefusedWithoutTouchingTheDataRoot)
+{
+    testsupport::expectArgumentAnswers(ORVALE_BIN, {
+        {{"--help"}, 0, "ORVALE_DATA_ROOT", ""},
+        {{"--version"}, 0, "V1.0.5.29", ""},
+        {{"--bogus"}, 2, "", "unknown argument \"--bogus\""},
+        {{"-platform", "offscreen"}, 2, "", "unknown argument \"-platform\""},
+        {{"--help", "--version"}, 2, "", "unknown argument"},
+    });
+}
+
+// The HTTP API's port is taken: the program says so in its log files and on
+// its console, names the address and what it does without, and runs on.
+// A stop by SIGTERM is written to the log files too.
+TEST(OrvaleStartupTest, ATakenHttpPortIsSaidInTheLogFilesAndOnTheConsole)
+{
+    QTcpServer holder;
+    ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
+    testsupport::ScratchDir root;
+    OrvaleRun run(root);
+    run.setEnv("ORVALE_HTTP_PORT", QString::number(holder.serverPort()));
+    run.start();
+    const QByteArray line =
+        QStringLiteral("[HTTP] cannot listen on http://0.0.0.0:%1").arg(holder.serverPort()).toUtf8();
+    ASSERT_TRUE(run.waitFor([&] { return run.infoLogText().contains(line); }, 60000))
+        << run.infoLogText().right(4000).toStdString();
+    EXPECT_TRUE(run.infoLogText().contains("the program runs on without its HTTP control API"));
+    EXPECT_TRUE(run.stderrText().contains("Orvale: " + line)) << run.stderrText().toStdString();
+    EXPECT_EQ(run.process().state(), QProcess::Running);
+
+    run.process().terminate();
+    ASSERT_TRUE(run.process().waitForFinished(30000));
+    EXPECT_TRUE(run.infoLogText().contains("[MAIN] stop signal 15 received"))
+        << run.infoLogText().right(2000).toStdString();
+}
+
+// The working directory on a read-only file system: the program says so
+// once on its console and in its log files (the data root can be written),
+// with what it keeps no more, and runs on.
+TEST(OrvaleStartupTest, AReadOnlyWorkingDirectoryIsSaidOnceOnTheConsoleAndInTheLogFiles)
+{
+    QProcess probe;
+    probe.start("unshare", {"-m", "true"});
+    if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
+        GTEST_SKIP() << "no right to make a mount namespace";
+    testsupport::ScratchDir root;
+    OrvaleRun run(root);
+    // In a mount namespace of its own, the working directory is bound
+    // read-only over itself.
+    run.start("unshare", {"-m", "sh", "-c", "mount --bind -o ro \"$PWD\" \"$PWD\" && cd \"$PWD\" && exec \"$0\"",
+                          ORVALE_BIN});
+    const QByteArray said = QDir::cleanPath(run.appDir()).toUtf8() + " cannot be written (Read-only file system)";
+    ASSERT_TRUE(run.waitFor([&] { return run.infoLogText().contains(said); }, 60000))
+        << run.stderrText().toStdString() << run.infoLogText().right(3000).toStdString();
+    EXPECT_TRUE(run.infoLogText().contains("the camera runs on"));
+    EXPECT_EQ(run.stderrText().count(said), 1) << run.stderrText().toStdString();
+    EXPECT_EQ(run.process().state(), QProcess::Running);
 }

@@ -97,9 +97,18 @@ TEST(ScriptsRunGroup, StartsThreePairedCamerasAndStopStopsThemAll)
         script.process().waitForReadyRead(500);
     }
     ASSERT_TRUE(paired) << script.output().toStdString();
+    // Taught through their HTTP APIs, the three cameras release an empty mould.
+    ASSERT_TRUE(script.waitForOutput("demoteach: the demo cameras are taught", 120000))
+        << script.output().toStdString();
+    const int from = script.output().size();
     script.say("rise 1");
     // The main camera answers with its outputs (the first set), and only it.
     EXPECT_TRUE(script.waitForOutput("<C;6;SIMCAM01;1", 90000)) << script.output().toStdString();
+    QElapsedTimer released;
+    released.start();
+    while (!script.output().mid(from).contains(": released (OK)") && released.elapsed() < 30000)
+        script.process().waitForReadyRead(500);
+    EXPECT_TRUE(script.output().mid(from).contains(": released (OK)")) << script.output().toStdString();
     EXPECT_FALSE(script.output().contains("<C;6;SIMCAM02") || script.output().contains("<C;6;SIMCAM03"))
         << script.output().toStdString();
 

@@ -2,11 +2,14 @@
 // and temp folder (and here a private network), answering on 10418 from
 // the segment a camera-side writer fills through "nsenter --ipc".
 #include "daemontestbench.h"
+#include "support/programrun.h"
 #include "support/rawhttpclient.h"
 #include "support/scratchdir.h"
 #include "tools/iomodulesim/isolatednetwork.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QThread>
 
@@ -102,4 +105,23 @@ TEST(TessidTest, AnswersFromTheSegmentOfItsOwnIpcNamespace)
     ASSERT_TRUE(tessid.waitForFinished(30000));
     EXPECT_EQ(tessid.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(tessid.exitCode(), 0);
+
+    // Its log lines name their source files by project path.
+    QFile log(work.file(QStringLiteral("tessid.err")));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray lines = log.readAll();
+    EXPECT_TRUE(lines.contains(" daemon/business.cpp:")) << lines.toStdString();
+    EXPECT_FALSE(lines.contains("/daemon/business.cpp")) << lines.toStdString();
+}
+
+// --help and --version answer at once; any other argument is refused;
+// none of them serves or writes anything.
+TEST(TessidTest, HelpAndVersionAnswerAndOtherArgumentsAreRefused)
+{
+    testsupport::expectArgumentAnswers(TESSID_PROGRAM, {
+        {{"--help"}, 0, "TESSID_STALE_MS", ""},
+        {{"--version"}, 0, "Tessid V", ""},
+        {{"--port"}, 2, "", "unknown argument \"--port\""},
+        {{"--version", "x"}, 2, "", "unknown argument"},
+    });
 }

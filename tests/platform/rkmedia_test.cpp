@@ -185,3 +185,25 @@ TEST(SensorScene, ShowsThePictureFolderInALoopOrTheGeneratedScene)
 }
 
 }  // namespace
+
+// The generated scene shows a part left in a cavity exactly while the file
+// ORVALE_SENSOR_PART names exists: a dark blob where the cavity is bright.
+TEST(SensorScene, PartFileLeavesAPartInACavityWhileItExists)
+{
+    testsupport::ScratchDir dir;
+    const QString marker = dir.file("part");
+    qputenv("ORVALE_SENSOR_PART", marker.toLocal8Bit());
+    const platform::SensorScene scene(1920, 1080);
+    qunsetenv("ORVALE_SENSOR_PART");
+    const platform::SensorScene::Part part = scene.part();
+    std::vector<uint8_t> frame(size_t(scene.frameBytes()));
+    const auto centreLuma = [&](uint32_t number) {
+        scene.render(number, frame.data());
+        return int(frame[size_t(part.y) * 1920 + size_t(part.x)]);
+    };
+    EXPECT_GT(centreLuma(1), 100) << "an empty cavity";
+    dir.write("part", "");
+    EXPECT_LT(centreLuma(2), 60) << "a part in the cavity";
+    ASSERT_TRUE(QFile::remove(marker));
+    EXPECT_GT(centreLuma(3), 100) << "taken out again";
+}

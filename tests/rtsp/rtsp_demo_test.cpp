@@ -429,7 +429,8 @@ TEST(RtspServerSetup, SessionsAndCodecs)
     EXPECT_EQ(rtsp_tx_video(nullptr, nullptr, 0, 0), -1);
     // A port that is taken.
     EXPECT_EQ(create_rtsp_demo(s.port), nullptr);
-    EXPECT_TRUE(log.contains("bind socket to address failed", RTSP_LOG_ERROR));
+    const std::string taken = "cannot listen on RTSP port " + std::to_string(s.port);
+    EXPECT_TRUE(log.contains(taken, RTSP_LOG_ERROR));
 }
 
 TEST(RtspServerLog, WarningsReachQtsLog)

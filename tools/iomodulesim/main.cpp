@@ -1,18 +1,16 @@
 // iomodulesim: the IO-module simulator as a program a person can run next to
-// a camera program. It prints every datagram it receives and takes commands,
-// one per line, on standard input:
-//
-//   in 10000000 | in 5     set the inputs (eight-character word or number)
-//   rise N | fall N        set or clear input N (1..8)
-//   hb on | hb off         heartbeats on or off (off: a silent module)
-//   repair                 send a need-repair request
-//   raw <text>             send any text as one datagram to the camera
-//   status                 print inputs and outputs
-//   quit
+// a camera program. It prints what the camera sends it (heartbeat replies
+// only counted unless asked for), says after each output frame which
+// outputs are active and what they mean, and at the end of each cycle
+// whether the camera released the machine or held it. It takes commands,
+// one per line, on standard input (listed by --help and by "help").
+#include "tools/common/tooloptions.h"
 #include "tools/iomodulesim/iomodulesimulator.h"
+#include "tools/iomodulesim/outputnarrator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTextStream>
@@ -22,6 +20,20 @@
 #include <unistd.h>
 
 namespace {
+
+const char* const kCommands =
+    "Commands, one per line on standard input:\n"
+    "  rise N | fall N        set or clear input N (1..8); rise 1 opens the mould\n"
+    "  in 10000000 | in 5     set all inputs (eight 0/1 characters, input 1 first, or 0..255)\n"
+    "  part in | part out     leave a part in a cavity of the simulated mould, or take it out\n"
+    "                         (needs --part-file, the file the camera's simulated sensor watches)\n"
+    "  hb on | hb off         send heartbeats, or stop them (a silent module)\n"
+    "  show hb | hide hb      print the camera's heartbeat replies, or only count them\n"
+    "  repair                 send a need-repair request\n"
+    "  raw TEXT               send TEXT as one datagram to the camera\n"
+    "  status                 inputs, outputs and what they mean, counts\n"
+    "  help                   this list\n"
+    "  quit";
 
 QString bitsWord(int bits)
 {
@@ -53,38 +65,54 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("iomodulesim"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Simulated IO module of the moulding machine."));
+    parser.setApplicationDescription(QStringLiteral("Simulated IO module of the moulding machine.\n\n") +
+                                     QLatin1String(kCommands));
     parser.addHelpOption();
-    const QCommandLineOption address(QStringLiteral("address"), QStringLiteral("Own address (default 127.0.0.2)."),
-                                     QStringLiteral("ip"), QStringLiteral("127.0.0.2"));
-    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Own port (default 10411)."),
-                                  QStringLiteral("port"), QStringLiteral("10411"));
-    const QCommandLineOption camera(QStringLiteral("camera"), QStringLiteral("Camera address (default 127.0.0.1)."),
-                                    QStringLiteral("ip"), QStringLiteral("127.0.0.1"));
-    const QCommandLineOption cameraPort(QStringLiteral("camera-port"),
-                                        QStringLiteral("Camera port (default 10412)."), QStringLiteral("port"),
-                                        QStringLiteral("10412"));
-    const QCommandLineOption id(QStringLiteral("id"), QStringLiteral("Module id (default IOM-SIM)."),
-                                QStringLiteral("id"), QStringLiteral("IOM-SIM"));
-    const QCommandLineOption heartbeat(QStringLiteral("heartbeat-ms"),
-                                       QStringLiteral("Heartbeat interval, 0 for none (default 500)."),
-                                       QStringLiteral("ms"), QStringLiteral("500"));
-    parser.addOptions({address, port, camera, cameraPort, id, heartbeat});
-    parser.process(app);
+    using tooloptions::valueOption;
+    const QCommandLineOption address =
+        valueOption(QStringLiteral("address"), QStringLiteral("Own address"), QStringLiteral("ip"),
+                    QStringLiteral("127.0.0.2"));
+    const QCommandLineOption port =
+        valueOption(QStringLiteral("port"), QStringLiteral("Own port"), QStringLiteral("port"),
+                    QStringLiteral("10411"));
+    const QCommandLineOption camera = valueOption(QStringLiteral("camera"), QStringLiteral("Camera address"),
+                                                  QStringLiteral("ip"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption cameraPort = valueOption(QStringLiteral("camera-port"), QStringLiteral("Camera port"),
+                                                      QStringLiteral("port"), QStringLiteral("10412"));
+    const QCommandLineOption id =
+        valueOption(QStringLiteral("id"), QStringLiteral("Module id"), QStringLiteral("id"), QStringLiteral("IOM-SIM"));
+    const QCommandLineOption heartbeat =
+        valueOption(QStringLiteral("heartbeat-ms"), QStringLiteral("Heartbeat interval in ms, 0 for none"),
+                    QStringLiteral("ms"), QStringLiteral("500"));
+    const QCommandLineOption showHeartbeats(QStringLiteral("show-heartbeats"),
+                                            QStringLiteral("Print the camera's heartbeat replies too."));
+    const QCommandLineOption outputRest = valueOption(
+        QStringLiteral("output-rest"),
+        QStringLiteral("Rest levels of the outputs, O1 first, as the camera's /dide/io/getparams gives them"),
+        QStringLiteral("word"), QStringLiteral("00000000"));
+    const QCommandLineOption partFile(
+        QStringLiteral("part-file"),
+        QStringLiteral("File that \"part in\" creates and \"part out\" removes: the camera's simulated sensor "
+                       "(ORVALE_SENSOR_PART) shows a part left in a cavity while it exists."),
+        QStringLiteral("path"));
+    parser.addOptions({address, port, camera, cameraPort, id, heartbeat, showHeartbeats, outputRest, partFile});
+    tooloptions::process(parser, app);
 
     IoModuleSimulator::Config cfg;
-    cfg.address = QHostAddress(parser.value(address));
-    cfg.port = quint16(parser.value(port).toUInt());
-    cfg.camera = QHostAddress(parser.value(camera));
-    cfg.cameraPort = quint16(parser.value(cameraPort).toUInt());
+    cfg.address = tooloptions::address(parser, address);
+    cfg.port = tooloptions::port(parser, port);
+    cfg.camera = tooloptions::address(parser, camera);
+    cfg.cameraPort = tooloptions::port(parser, cameraPort);
     cfg.moduleId = parser.value(id);
-    cfg.heartbeatMs = parser.value(heartbeat).toInt();
+    cfg.heartbeatMs = int(tooloptions::number(parser, heartbeat, 0, 3600000));
+    bool restOk = false;
+    const int restBits = parseInputs(parser.value(outputRest), &restOk);
+    if (!restOk || parser.value(outputRest).size() != 8)
+        tooloptions::refuse(
+            QStringLiteral("--output-rest \"%1\" is not eight 0/1 characters").arg(parser.value(outputRest)));
+    const QString part = parser.value(partFile);
 
     QTextStream out(stdout);
-    if (cfg.address.isNull() || cfg.camera.isNull()) {
-        out << "bad address" << Qt::endl;
-        return 2;
-    }
 
     IoModuleSimulator sim(cfg);
     if (!sim.start()) {
@@ -92,10 +120,29 @@ int main(int argc, char** argv)
         return 1;
     }
     out << "IO module " << cfg.moduleId << " on " << cfg.address.toString() << ":" << cfg.port << ", camera "
-        << cfg.camera.toString() << ":" << cfg.cameraPort << Qt::endl;
+        << cfg.camera.toString() << ":" << cfg.cameraPort << " (type help for the commands)" << Qt::endl;
 
-    QObject::connect(&sim, &IoModuleSimulator::datagramReceived, [&out](const IoModuleSimulator::Datagram& d) {
+    // Heartbeat replies come twice a second: counted, printed only on request.
+    bool printHeartbeats = parser.isSet(showHeartbeats);
+    int hiddenHeartbeats = 0;
+    OutputNarrator narrator(restBits);
+    QObject::connect(&sim, &IoModuleSimulator::datagramReceived, [&](const IoModuleSimulator::Datagram& d) {
+        // Nothing here reads the received list back: a run of days keeps
+        // no history.
+        sim.clearReceived();
+        if (d.data.startsWith("<C;3;") && !printHeartbeats) {
+            ++hiddenHeartbeats;
+            return;
+        }
         out << "<- " << d.from.toString() << ":" << d.fromPort << " " << QString::fromUtf8(d.data) << Qt::endl;
+        if (!d.data.contains("<C;6;"))
+            return;
+        // The simulator has applied the frame: its outputs are the camera's answer.
+        const int bits = sim.outputs();
+        out << "   outputs " << bitsWord(bits) << ": " << narrator.describe(bits) << Qt::endl;
+        const QString verdict = narrator.take(bits);
+        if (!verdict.isEmpty())
+            out << "== " << verdict << Qt::endl;
     });
 
     // Standard input is read as raw bytes and cut into lines here: a
@@ -141,17 +188,42 @@ int main(int argc, char** argv)
             } else {
                 out << "input number 1..8" << Qt::endl;
             }
-        } else if (cmd == QLatin1String("hb") && words.size() == 2) {
+        } else if (cmd == QLatin1String("hb") && words.size() == 2 &&
+                   (words.at(1) == QLatin1String("on") || words.at(1) == QLatin1String("off"))) {
             sim.setHeartbeatEnabled(words.at(1) == QLatin1String("on"));
+            out << "heartbeats " << words.at(1) << Qt::endl;
+        } else if ((cmd == QLatin1String("show") || cmd == QLatin1String("hide")) && words.size() == 2 &&
+                   words.at(1) == QLatin1String("hb")) {
+            printHeartbeats = cmd == QLatin1String("show");
+        } else if (cmd == QLatin1String("part") && words.size() == 2 &&
+                   (words.at(1) == QLatin1String("in") || words.at(1) == QLatin1String("out"))) {
+            if (part.isEmpty()) {
+                out << "part: no --part-file given" << Qt::endl;
+            } else if (words.at(1) == QLatin1String("in")) {
+                QFile f(part);
+                if (f.open(QIODevice::WriteOnly))
+                    out << "part left in a cavity: the mould is not empty (next cycle: fall 1, then rise 1)"
+                        << Qt::endl;
+                else
+                    out << "part: cannot create " << part << ": " << f.errorString() << Qt::endl;
+            } else {
+                QFile::remove(part);
+                out << "part taken out: the mould is empty" << Qt::endl;
+            }
         } else if (cmd == QLatin1String("repair")) {
             sim.sendNeedRepair();
         } else if (cmd == QLatin1String("raw") && words.size() >= 2) {
             sim.sendRaw(line.trimmed().mid(4).toUtf8());
+        } else if (cmd == QLatin1String("help")) {
+            out << kCommands << Qt::endl;
         } else if (cmd == QLatin1String("status")) {
-            out << "inputs " << bitsWord(sim.inputs()) << " outputs " << bitsWord(sim.outputs()) << " ("
-                << sim.outputFrames() << " output frames)" << Qt::endl;
+            out << "inputs " << bitsWord(sim.inputs()) << " outputs " << bitsWord(sim.outputs()) << ": "
+                << narrator.describe(sim.outputs()) << Qt::endl;
+            out << "  " << sim.outputFrames() << " output frames, cycles " << narrator.okCycles() << " released (OK) "
+                << narrator.ngCycles() << " held (NG), " << hiddenHeartbeats << " heartbeat replies not shown"
+                << Qt::endl;
         } else {
-            out << "commands: in W | rise N | fall N | hb on|off | repair | raw TEXT | status | quit" << Qt::endl;
+            out << "unknown command \"" << line.trimmed() << "\"; " << kCommands << Qt::endl;
         }
     };
 

@@ -12,6 +12,7 @@
 //
 // Commands on standard input, one per line: die, back, block (hang without
 // closing anything, as a sub whose link is stuck), unblock, status, quit.
+#include "tools/common/tooloptions.h"
 #include "tools/subcamsim/subcamerasimulator.h"
 
 #include <QCommandLineParser>
@@ -82,13 +83,13 @@ int main(int argc, char** argv)
     const QCommandLineOption script(QStringLiteral("script"), QStringLiteral("How one connection is played."),
                                     QStringLiteral("tokens"));
     parser.addOptions({id, mainId, port, restPort, script});
-    parser.process(app);
+    tooloptions::process(parser, app);
 
     SubCameraSimulator::Config cfg;
     cfg.ownId = parser.value(id);
     cfg.mainId = parser.value(mainId);
-    cfg.port = quint16(parser.value(port).toUInt());
-    cfg.restPort = quint16(parser.value(restPort).toUInt());
+    cfg.port = tooloptions::port(parser, port);
+    cfg.restPort = quint16(tooloptions::number(parser, restPort, 0, 65535));
     for (const QString& s : parser.values(script)) {
         SubConnectionScript one;
         if (!parseScript(s, &one)) {
