@@ -5,6 +5,7 @@
 #include "foundation/publictools.h"
 #include "foundation/workstashmanager.h"
 #include "foundation/zrc_workinformation_manager.h"
+#include "group/workevent_passport.h"
 #include "manager/apppushes.h"
 #include "manager/managerworkservices.h"
 #include "statistics/stage_productstatistics.h"
@@ -76,11 +77,7 @@ FlowWork_WorkEvent_Back ManagerProductWork::readWorkEventAnswer(const QVariantMa
 
 FlowWork_WorkEvent_Back ManagerProductWork::WorkEvent_Standard(FlowUnit_Passport passport)
 {
-    QVariantMap datas;
-    const QByteArray serialised = FlowUnit_Passport::Serialization(passport);
-    if (!serialised.isEmpty())
-        datas.insert(QStringLiteral("passport"), QString::fromUtf8(serialised));
-
+    const QVariantMap datas = workEventDatas(passport);
     QVariantMap answer;
     {
         BusyFlag busy;
