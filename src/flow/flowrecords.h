@@ -60,6 +60,10 @@ struct FlowWork_Condition {
     bool cond_resample_rm_oldtemp = false;
     int cond_resultctrl_preindex = -1;  // previous-result passport: whose result
     bool cond_resultctrl_result = true;  // previous-result passport: that result
+    // The operator who asked for the cycle (the request's "User-ID"; empty
+    // for the machine's own cycles). Not serialised: the work event carries
+    // it to the other cameras in its own data.
+    QString cond_user_id;
 };
 
 // The result record of one unit's work in a cycle.

@@ -1,7 +1,9 @@
 #include "group/rpcdistributed_core.h"
 
+#include "foundation/foundationservices.h"
 #include "foundation/logmanager.h"
 #include "foundation/publictools.h"
+#include "group/workevent_passport.h"
 
 #include <QDebug>
 #include <QEventLoop>
@@ -145,12 +147,17 @@ WorkEvent_Error RpcDistributed_Core::start_workevent()
 {
     const QString type = property("event_type").toString();
     SCollect_Unit unit;
-    if (IsMainCamera()) {
-        qInfo().noquote() << "(step 1) onMainWorking" << type;
-        unit = onMainWorking();
-    } else {
-        qInfo().noquote() << "(step 2) onSubWorking" << type;
-        unit = onSubWorking();
+    {
+        // What this camera's part records is done in the name of the
+        // operator who asked for the cycle, here and on every sub.
+        const OperationRecord_Interface::ActingUserScope actingUser(requestingUser(m_form));
+        if (IsMainCamera()) {
+            qInfo().noquote() << "(step 1) onMainWorking" << type;
+            unit = onMainWorking();
+        } else {
+            qInfo().noquote() << "(step 2) onSubWorking" << type;
+            unit = onSubWorking();
+        }
     }
     update_collectlist(get_interface().own_id, unit);
     {

@@ -2,6 +2,27 @@
 
 #include "group/groupworkservices.h"
 
+namespace {
+const char kUserKey[] = "user_id";
+}  // namespace
+
+QVariantMap workEventDatas(const FlowUnit_Passport& passport)
+{
+    QVariantMap datas;
+    const QByteArray serialised = FlowUnit_Passport::Serialization(passport);
+    if (!serialised.isEmpty())
+        datas.insert(QStringLiteral("passport"), QString::fromUtf8(serialised));
+    if (!passport.condition.cond_user_id.isEmpty())
+        datas.insert(QLatin1String(kUserKey), passport.condition.cond_user_id);
+    return datas;
+}
+
+QString requestingUser(const SRPC_WS_FormData& form)
+{
+    const QVariant user = form.datas.value(QLatin1String(kUserKey));
+    return user.type() == QVariant::String ? user.toString() : QString();
+}
+
 FlowUnit_Passport passportOfForm(const SRPC_WS_FormData& form, bool* ok)
 {
     const QVariant value = form.datas.value(QStringLiteral("passport"));

@@ -198,14 +198,16 @@ httpserver::Reply HttpReactor_MG::Reply_Integrality_MultiPart(const CTask_FormDa
     }
     for (auto it = r.data.multipart_images.cbegin(); it != r.data.multipart_images.cend(); ++it) {
         const cv::Mat& image = it.value();
-        if (image.empty() || image.depth() != CV_8U) {
+        // An empty image (none taken yet, an empty slot) still has both parts,
+        // with sizes 0 and no bytes: the application reads every part it asks for.
+        if (!image.empty() && image.depth() != CV_8U) {
             qCWarning(level_1) << "[HTTP] image part" << it.key() << "left out: not an 8-bit image (depth" << image.depth()
                        << ") for" << r.data.url;
             continue;
         }
         // A view into a larger image is not one block: copy it first.
         const cv::Mat pixels = image.isContinuous() ? image : image.clone();
-        const int bytes = pixels.rows * pixels.cols * pixels.channels();
+        const int bytes = pixels.empty() ? 0 : pixels.rows * pixels.cols * pixels.channels();
         QJsonObject info;
         info.insert(QStringLiteral("channels"), pixels.channels());
         info.insert(QStringLiteral("data_type"), QStringLiteral("data_type"));

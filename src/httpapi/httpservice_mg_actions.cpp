@@ -42,10 +42,12 @@ const char kFactoryParamDb[] = "./paraGroup/default/PARAM.db";
 const char kParamDb[] = "./PARAM.db";
 const char kParamDbStaged[] = "./.PARAM.db.initialising";
 
-// The condition every HTTP action starts from.
-FlowWork_Condition actionCondition(int condType, const QString& url)
+// The condition every HTTP action starts from, in the name of the
+// request's user.
+FlowWork_Condition actionCondition(int condType, const QString& url, const CTask_FormData_Mongoose& req)
 {
     FlowWork_Condition c;
+    c.cond_user_id = req.data.user_id;
     c.cond_type = condType;
     c.cond_url = url;
     c.cond_flag2_IgnoreRunNodeLimit_And_DetectImmediately = true;
@@ -135,7 +137,7 @@ void HttpService_MG_Business::detectionAction(const CTask_FormData_Mongoose& req
     }
     answer(req);  // the application never waits for the flow
 
-    FlowWork_Condition c = actionCondition(condType, req.data.url);
+    FlowWork_Condition c = actionCondition(condType, req.data.url, req);
     if (resample) {
         c.cond_resample_rm_oldtemp = body.value(QStringLiteral("remove_template")).toBool();
         c.cond_action_deviceids = hasUuids ? uuids : everyCamera();
@@ -171,7 +173,7 @@ void HttpService_MG_Business::manualCatch(const CTask_FormData_Mongoose& req)
         refuse(req, why);
         return;
     }
-    FlowWork_Condition c = actionCondition(CondType_ManualTrig, req.data.url);
+    FlowWork_Condition c = actionCondition(CondType_ManualTrig, req.data.url, req);
     c.cond_detect_index = detect;
     const int logic = gpWPara->i_program_logic;
     if (logic == 0) {
@@ -218,7 +220,7 @@ void HttpService_MG_Business::forceRestore(const CTask_FormData_Mongoose& req)
 {
     if (Product_Interface* product = m_flow ? m_flow->productInterface() : nullptr)
         product->detect_exception.store(0);
-    FlowWork_Condition c = actionCondition(CondType_NoCheck, QStringLiteral("/dide/action/noactionmold"));
+    FlowWork_Condition c = actionCondition(CondType_NoCheck, QStringLiteral("/dide/action/noactionmold"), req);
     c.cond_action_deviceids = everyCamera();
     emit sig_OnWork(FlowUnit_Passport(req.data.user_agent, c));
     answer(req);

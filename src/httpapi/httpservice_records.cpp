@@ -37,8 +37,8 @@ void HttpService_MG_Business::DideContext__getoperaterecord(const CTask_FormData
             answer(guard, reply);  // no record that day: the empty envelope
             return;
         }
-        const qint64 start = static_cast<qint64>(body.value(QStringLiteral("start")).toDouble());
-        const qint64 finish = static_cast<qint64>(body.value(QStringLiteral("finish")).toDouble());
+        const qint64 start = OperateRecordQuery::pageBound(body.value(QStringLiteral("start")));
+        const qint64 finish = OperateRecordQuery::pageBound(body.value(QStringLiteral("finish")));
         reply.data.json.insert(QStringLiteral("records"),
                                OperateRecordQuery::readPage(file, start, finish,
                                                             body.value(QStringLiteral("type")).toString()));

@@ -14,6 +14,8 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace {
 const char kConnection[] = "record_sqlite";
@@ -39,6 +41,15 @@ QString OperateRecordQuery::recordFile(const QString& date, const QString& today
         return QString();
     }
     return platform::DataRoot::path(historyFolder() + date + QStringLiteral(".db"));
+}
+
+qint64 OperateRecordQuery::pageBound(const QJsonValue& value)
+{
+    const double d = value.toDouble(0);  // not a number: 0
+    if (std::isnan(d))
+        return 0;
+    return static_cast<qint64>(std::clamp(d, double(std::numeric_limits<int>::min()),
+                                          double(std::numeric_limits<int>::max())));
 }
 
 QString OperateRecordQuery::timeText(const QString& recordtime)

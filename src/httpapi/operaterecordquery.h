@@ -8,6 +8,7 @@
 // Threads: any; each call opens its own named connection ("record_sqlite"),
 // so two calls must not overlap (the route's one-request-per-URL rule).
 #include <QJsonArray>
+#include <QJsonValue>
 #include <QString>
 #include <QStringList>
 
@@ -31,6 +32,11 @@ public:
     // Each row is [time "hh:mm:ss", user, remarks, type]. An empty array
     // when the file cannot be read (logged).
     static QJsonArray readPage(const QString& file, qint64 start, qint64 finish, const QString& type);
+
+    // A page bound ("start", "finish") as the request sends it: a number,
+    // cut to the int range before it is converted (1e300 is no row number);
+    // anything else reads 0.
+    static qint64 pageBound(const QJsonValue& value);
 
     // "14.03.22.517" and "14.03.22" both give "14:03:22".
     static QString timeText(const QString& recordtime);

@@ -67,6 +67,18 @@ QSqlDatabase openParamDb()
     return db;
 }
 
+// The value of row `name` of `table` (a plain name) on `db`; empty when none.
+QString tableValue(const QSqlDatabase& db, const QString& table, const QString& name)
+{
+    QSqlQuery q(db);
+    if (!q.prepare(QStringLiteral("select value from %1 where name=?").arg(table)))
+        return QString();
+    q.addBindValue(name);
+    if (!q.exec() || !q.next())
+        return QString();
+    return q.value(0).toString();
+}
+
 bool isPlainName(const QString& name)
 {
     static const QRegularExpression re(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
@@ -381,13 +393,28 @@ QString WizardPara::GetTableValue(const QString& table, const QString& name) con
         qCWarning(level_1) << "refused a read of table" << table << ": not a plain table name";
         return QString();
     }
-    QSqlQuery q(openParamDb());
-    if (!q.prepare(QStringLiteral("select value from %1 where name=?").arg(table)))
-        return QString();
-    q.addBindValue(name);
-    if (!q.exec() || !q.next())
-        return QString();
-    return q.value(0).toString();
+    if (QThread::currentThread() == m_thread)
+        return tableValue(openParamDb(), table, name);
+    // The hub's connection belongs to its thread: another thread reads on a
+    // read-only copy of it made for this one read.
+    static std::atomic<quint64> serial{0};
+    const QString connection = QStringLiteral("%1_reader_%2").arg(QLatin1String(kParamDbConnection)).arg(++serial);
+    QString value;
+    {
+        QSqlDatabase db = QSqlDatabase::cloneDatabase(QLatin1String(kParamDbConnection), connection);
+        if (!db.isValid()) {
+            qCWarning(level_1) << "PARAM.db is not open: no" << name << "read";
+            return QString();
+        }
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (db.open())
+            value = tableValue(db, table, name);
+        else
+            qCWarning(level_1) << "PARAM.db will not open for a read of" << name << ":" << db.lastError().text();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return value;
 }
 
 int WizardPara::Replace_KeyValue(const QString& table, const QString& name, const QString& value)

@@ -7,9 +7,9 @@
 // stored as that JSON text in PARAM.db, table "sysparam", row "paramsjson".
 // A few "i_" values live in the IO frame and are read and written there.
 //
-// Threads: main thread only (the hub's); the IO values go through the IO
-// frame's own lock. SQL runs on the hub's PARAM.db connection ("dbIn") with
-// bound values.
+// Threads: main thread only (the hub's), but GetTableValue; the IO values go
+// through the IO frame's own lock. SQL runs on the hub's PARAM.db connection
+// ("dbIn") with bound values.
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -72,7 +72,9 @@ public:
     void CheckParamRange();
     // "initstate_O1" ... "initstate_O4": whether output rest level n is set.
     void GetIO_Output_Defalut(QJsonObject& out) const;
-    // The value of row `name` of `table`; empty when none or on error.
+    // The value of row `name` of `table`; empty when none or on error. The
+    // one member any thread may call: off the set's own thread it reads on a
+    // read-only connection of its own.
     QString GetTableValue(const QString& table, const QString& name) const;
     // Updates row `name`, inserting it when no row changed, in one
     // transaction: 0 when stored, -1 otherwise.

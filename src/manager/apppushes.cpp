@@ -140,7 +140,9 @@ void AppPushes::async_back2longtcp_runresult(const QString& uuid, bool fresh_roi
         maskForm.variant_parts.insert(QStringLiteral("maskmat-info"), mask.info);
         maskForm.variant_parts.insert(QStringLiteral("maskmat"), mask.packedBytes);
     } else {
-        maskForm.mat_parts.insert(QStringLiteral("maskmat"), mask.whole);
+        // A copy: the hub's mask is written again by the next detection on
+        // this thread while the push thread still serialises this one.
+        maskForm.mat_parts.insert(QStringLiteral("maskmat"), mask.whole.clone());
     }
     emit sig_Publish_Detail(maskForm, kDetailLifetimeS);
     qCInfo(level_1).noquote() << "[POST_2_APP - 2]" << kPlusLine << "runresult_mask presend";

@@ -6,6 +6,7 @@
 #include "foundation/workstashmanager.h"
 #include "foundation/zrc_workinformation_manager.h"
 #include "group/rpcdist_define.h"
+#include "group/workevent_passport.h"
 #include "manager/apppushes.h"
 #include "manager/managerworkservices.h"
 #include "statistics/stage_productstatistics.h"
@@ -38,11 +39,7 @@ ManagerProductWork::~ManagerProductWork() = default;
 
 FlowWork_WorkEvent_Back ManagerProductWork::WorkEvent_Standard(FlowUnit_Passport passport)
 {
-    QVariantMap datas;
-    const QByteArray serialised = FlowUnit_Passport::Serialization(passport);
-    if (!serialised.isEmpty())
-        datas.insert(QStringLiteral("passport"), QString::fromUtf8(serialised));
-
+    const QVariantMap datas = workEventDatas(passport);
     QVariantMap answer;
     {
         BusyFlag busy;

@@ -9,6 +9,8 @@
 // Needs root (network namespaces); skips otherwise.
 #include "support/orvalegroup.h"
 
+#include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkDatagram>
 #include <QUdpSocket>
@@ -257,6 +259,84 @@ TEST(OrvaleGroup, ADefectSeenBySubTwoStopsTheMachine)
     EXPECT_TRUE(group.camera(1).alarmImages().isEmpty()) << group.camera(1).alarmImages().join(' ').toStdString();
     for (const QString& f : sub2.alarmImages())
         EXPECT_TRUE(f.contains("/NG/")) << f.toStdString();
+}
+
+// The users who asked for each record of `text` in the camera's RECORD.db.
+QStringList recordUsers(const Camera& c, const QString& text)
+{
+    if (!QFile::exists(c.record()))
+        return {};
+    return testsupport::sqlite3(c.record(),
+                                QStringLiteral("select recordpassword from RECORD where remarks like '%%1%' order by rowid;")
+                                    .arg(text))
+        .split('\n', Qt::SkipEmptyParts);
+}
+
+// Every record of the camera, "remarks|user" a line, for failure messages.
+std::string allRecords(const Camera& c)
+{
+    return c.id.toStdString() + "'s records:\n"
+           + testsupport::sqlite3(c.record(), "select remarks || '|' || recordpassword from RECORD order by rowid;")
+                 .toStdString();
+}
+
+// An operator action posted to the camera's HTTP API as user "u7"; its code.
+int actAsU7(const Camera& c, const QString& route, const QJsonObject& body)
+{
+    const auto out = clientrun::runClient(
+        "curl", {"-s", "-m", "10", "-H", "Content-Type: application/json", "-H", "User-ID: u7", "--data",
+                 QString::fromUtf8(QJsonDocument(body).toJson(QJsonDocument::Compact)),
+                 "http://" + c.address() + ":10414" + route},
+        20000);
+    return out ? QJsonDocument::fromJson(*out).object().value("code").toInt(-99) : -99;
+}
+
+TEST(OrvaleGroup, TemplateActionsAreRecordedInTheAskingUsersNameOnEveryCamera)
+{
+    // Both cameras see the defect: the mould cycle stops on NG, and the
+    // operator takes the picture as a template on both, then resamples.
+    OrvaleGroup group(1, {0, 1});
+    GROUP_OR_SKIP(group);
+    ASSERT_NO_FATAL_FAILURE(bringUp(group));
+    Camera& main = group.main();
+    Camera& sub = group.camera(1);
+    openTheMould(group, "11100000", nullptr);
+    ASSERT_TRUE(spinUntil([&] { return main.runState().value("state").toInt() == 3; }, 30000))
+        << QJsonDocument(main.runState()).toJson().toStdString();
+    const int step = orvalegroup::getJson("http://" + main.address() + ":10414/dide/context/runresult_info")
+                         .value("result").toObject().value("detectinfo").toObject().value("cur_detect").toInt(-1);
+    ASSERT_GE(step, 0);
+
+    // The flow drops a passport that comes while a unit still works, so an
+    // action is asked again, every 3 s, until both cameras have recorded it;
+    // every record of it names u7.
+    const auto askUntilRecorded = [&](const QString& route, const QJsonObject& body, const QString& text) {
+        QElapsedTimer sinceAsked;
+        EXPECT_TRUE(spinUntil(
+            [&] {
+                if (!recordUsers(main, text).isEmpty() && !recordUsers(sub, text).isEmpty())
+                    return true;
+                if (!sinceAsked.isValid() || sinceAsked.elapsed() > 3000) {
+                    EXPECT_EQ(actAsU7(main, route, body), 0) << route.toStdString();
+                    sinceAsked.start();
+                }
+                return false;
+            },
+            60000))
+            << route.toStdString() << "\n" << allRecords(main) << "\n" << allRecords(sub) << "\n" << tail(main);
+        for (Camera* c : {&main, &sub}) {
+            const QStringList users = recordUsers(*c, text);
+            EXPECT_FALSE(users.isEmpty()) << c->id.toStdString();
+            for (const QString& user : users)
+                EXPECT_EQ(user, "u7") << c->id.toStdString();
+        }
+    };
+    askUntilRecorded("/dide/action/addtemplate",
+                     QJsonObject{{"detect_index", step}, {"uuids", QJsonArray{main.id, sub.id}}},
+                     QString::fromUtf8("添加了一张模板"));
+    group.io->setInputs(0b10);  // the mould closes and the cycle ends
+    askUntilRecorded("/dide/action/resample", QJsonObject{{"remove_template", true}},
+                     QString::fromUtf8("删除了所有模板"));
 }
 
 }  // namespace

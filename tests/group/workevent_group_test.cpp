@@ -185,6 +185,58 @@ TEST_F(WorkEventGroup, ScriptedSubAnswers)
     }
 }
 
+TEST_F(WorkEventGroup, OperatorActionsActInTheNameOfTheAskingUserOnEveryCamera)
+{
+    testsupport::Watchdog dog(240, "operator's user");
+    CameraGroup group(2);
+    for (int i = 0; i <= 2; ++i)
+        (i == 0 ? group.main() : group.sub(i)).services.setTempCount(3);
+    // Add a template on the main and sub 2 (both NG before), then resample
+    // with the old templates removed on every camera: asked by "u7".
+    const auto addTemplate = [](FlowUnit_Passport& p, FlowGroup_State&, FlowUnit_State& us) {
+        p.condition.cond_type = CondType_AddTemplate;
+        p.condition.cond_user_id = QStringLiteral("u7");
+        p.condition.cond_action_deviceids = QStringList{QStringLiteral("M1"), QStringLiteral("S2")};
+        us.fus_detect_index_abs = 1;
+        for (const char* id : {"M1", "S1", "S2"})
+            us.fus_last_detected_info.insert(QString::fromLatin1(id), QVariantMap{{QStringLiteral("result"), false}});
+    };
+    const auto resample = [](FlowUnit_Passport& p, FlowGroup_State& gs, FlowUnit_State&) {
+        p.condition.cond_type = CondType_Resample;
+        p.condition.cond_user_id = QStringLiteral("u7");
+        p.condition.cond_resample_rm_oldtemp = true;
+        gs.fgs_units_indexabs = {0, 1};
+        gs.fgs_remain_trains_cameras = QStringList{QStringLiteral("M1"), QStringLiteral("S1"), QStringLiteral("S2")};
+    };
+    EXPECT_EQ(group.activate(QStringLiteral("/dide/action/addtemplate"), testsupport::passportDatas(addTemplate))
+                  .value(QStringLiteral("work_error")).toInt(), 0);
+    EXPECT_EQ(group.activate(QStringLiteral("/dide/action/resample"), testsupport::passportDatas(resample),
+                             QStringLiteral("ev-2"))
+                  .value(QStringLiteral("work_error")).toInt(), 0);
+    // A cycle the machine asked for is nobody's.
+    EXPECT_EQ(group.activate(kCatch, detectStep(1), QStringLiteral("ev-3")).value(QStringLiteral("work_error")).toInt(),
+              0);
+
+    for (int i = 0; i <= 2; ++i) {
+        testsupport::GroupCamera& cam = i == 0 ? group.main() : group.sub(i);
+        SCOPED_TRACE(cam.id.toStdString());
+        const QStringList calls = cam.services.calls();
+        const QStringList users = cam.services.callUsers();
+        ASSERT_EQ(calls.size(), users.size());
+        QStringList withUser;
+        for (int k = 0; k < calls.size(); ++k)
+            withUser << calls[k] + QStringLiteral(" by ") + (users[k].isEmpty() ? QStringLiteral("-") : users[k]);
+        const bool listed = i != 1;
+        EXPECT_EQ(withUser.contains(QStringLiteral("AddTemplate(1) by u7")), listed) << withUser.join('\n').toStdString();
+        EXPECT_TRUE(withUser.contains(QStringLiteral("SlotTempDeleteAll(0,1) by u7"))) << withUser.join('\n').toStdString();
+        EXPECT_TRUE(withUser.contains(QStringLiteral("RunAlgorithm_New(1) by -"))) << withUser.join('\n').toStdString();
+        // The acting user does not outlive the event's own part.
+        QString after = QStringLiteral("unread");
+        cam.onMain([&] { after = OperationRecord_Interface::actingUser(); });
+        EXPECT_EQ(after, QString());
+    }
+}
+
 TEST_F(WorkEventGroup, BadPassportOnTheMainRunsNothing)
 {
     CameraGroup group(2);

@@ -129,9 +129,20 @@ TEST(HttpRepliesTest, MultipartFieldsAndImages)
         r.data.multipart_fields.insert("G", 42);  // neither JSON nor bytes: left out
         r.data.multipart_images.insert("N", view);
         r.data.multipart_images.insert("W", cv::Mat(2, 2, CV_16UC1, cv::Scalar(7)));  // not 8-bit: left out
+        // No picture yet: both parts, sizes 0, the channels of the image's type.
+        r.data.multipart_images.insert("E", cv::Mat());
+        r.data.multipart_images.insert("E3", cv::Mat(0, 0, CV_8UC3));
     });
+    auto emptyImage = [&](const QByteArray& name, int channels) {
+        return boundary + "\r\nContent-Disposition: form-data; name=\"" + name
+               + "-info\"\r\nContent-Type: application/json\r\n\r\n{\"channels\":" + QByteArray::number(channels)
+               + ",\"data_type\":\"data_type\",\"datakey\":\"" + name + "\",\"size_height\":0,\"size_width\":0}\r\n"
+               + boundary + "\r\nContent-Disposition: form-data; name=\"" + name
+               + "\"\r\nContent-Type: application/octet-stream\r\nContent-Length: 0\r\n\r\n\r\n";
+    };
     const QByteArray body =
         boundary + "\r\nContent-Disposition: form-data; name=\"F\"\r\nContent-Type: application/json\r\n\r\n{\"a\":1}\r\n"
+        + emptyImage("E", 1) + emptyImage("E3", 3)
         + boundary + "\r\nContent-Disposition: form-data; name=\"N-info\"\r\nContent-Type: application/json\r\n\r\n"
         + R"({"channels":3,"data_type":"data_type","datakey":"N","size_height":3,"size_width":4})" + "\r\n" + boundary
         + "\r\nContent-Disposition: form-data; name=\"N\"\r\nContent-Type: application/octet-stream\r\nContent-Length: "
@@ -140,7 +151,8 @@ TEST(HttpRepliesTest, MultipartFieldsAndImages)
     EXPECT_EQ(reply, head({"Content-Type: multipart/form-data;boundary=" + boundary, "Device-ID: cam9", "User-Agent: app1"},
                           body.size())
                          + body);
-    EXPECT_TRUE(log.anyContains("not an 8-bit image"));
+    EXPECT_TRUE(log.anyContains("\"W\" left out: not an 8-bit image"));
+    EXPECT_FALSE(log.anyContains("\"E\" left out"));
 }
 
 TEST(HttpRepliesTest, InheritCopiesOnlyTheIdentity)

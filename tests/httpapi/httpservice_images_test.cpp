@@ -201,6 +201,34 @@ QByteArray partBytes(const QByteArray& body, const QByteArray& name)
 
 }  // namespace
 
+// The application reads the "-info" and data part of every image it asks
+// for, also when there is no picture: an empty NG slot and the detection
+// frame before the first detection come with both parts.
+TEST(HttpServiceImagesTest, ImagesWithoutAPictureStillHaveBothParts)
+{
+    ProgramFixture f;
+    const HttpAnswer ng = f.request("/dide/context/get_shorttime_ng", QJsonObject{{"detect", 2}, {"index", 1}});
+    ASSERT_TRUE(ng.raw.header("Content-Type").startsWith("multipart/form-data")) << ng.raw.body.left(200).constData();
+    EXPECT_EQ(partNames(ng.raw.body), (QStringList{"info", "orgmat-info", "orgmat"}));
+    EXPECT_TRUE(ng.raw.body.contains(
+        R"({"channels":1,"data_type":"data_type","datakey":"orgmat","size_height":0,"size_width":0})"));
+    EXPECT_EQ(wholeParts(ng.raw.body), (std::optional<QList<int>>(QList<int>{0})));
+
+    const HttpAnswer cur = f.request("/dide/context/get_curng_info");
+    EXPECT_EQ(partNames(cur.raw.body),
+              (QStringList{"detectinfo", "result", "runstateinfo", "maskmat-info", "maskmat", "orgmat-info", "orgmat"}));
+    const std::optional<QList<int>> lengths = wholeParts(cur.raw.body);
+    ASSERT_TRUE(lengths.has_value());
+    ASSERT_EQ(lengths->size(), 2);
+    // The frame part holds what its "-info" part says.
+    const int info = cur.raw.body.indexOf("name=\"orgmat-info\"");
+    const QJsonObject frame =
+        QJsonDocument::fromJson(cur.raw.body.mid(cur.raw.body.indexOf("\r\n\r\n", info) + 4).split('\r').first())
+            .object();
+    EXPECT_EQ(lengths->at(1), frame.value("size_width").toInt() * frame.value("size_height").toInt()
+                                  * frame.value("channels").toInt());
+}
+
 // Workers answer pictures, held NG images and camera states while the main
 // thread answers the detection images, stores new NG images and switches
 // templates: every answer is whole (run under the sanitizers too).

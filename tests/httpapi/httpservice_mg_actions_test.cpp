@@ -77,6 +77,7 @@ TEST(HttpActionRoutesTest, DetectionActionsHandTheirPassportToTheFlow)
         EXPECT_EQ(p.condition.cond_action_deviceids, c.ids);
         EXPECT_TRUE(p.condition.cond_flag2_IgnoreRunNodeLimit_And_DetectImmediately);
         EXPECT_EQ(p.condition.cond_resample_rm_oldtemp, c.body.value("remove_template").toBool());
+        EXPECT_EQ(p.condition.cond_user_id, "op1");
         ASSERT_TRUE(eventually(f, [&] { return !f.records().isEmpty() && f.records().last().startsWith(c.record + "|"); }))
             << f.records().join('\n').toStdString();
         EXPECT_EQ(f.records().last(), c.record + "|operate|op1");
@@ -87,6 +88,7 @@ TEST(HttpActionRoutesTest, DetectionActionsHandTheirPassportToTheFlow)
     ASSERT_TRUE(eventually(f, [&] { return f.passports().size() == n + 1; }));
     EXPECT_TRUE(a.raw.header("User-Agent").startsWith("VC_#"));
     EXPECT_EQ(f.passports().last().uuid, QString::fromLatin1(a.raw.header("User-Agent")));
+    EXPECT_EQ(f.passports().last().condition.cond_user_id, QString()) << "no \"User-ID\": nobody";
 }
 
 // Every refusal: code 1, an empty result, a message naming the key; no
@@ -186,8 +188,8 @@ TEST(HttpActionRoutesTest, DetectionActionsAnswerWhileMainIsHeld)
         const QByteArray body = R"({"detect_index":1})";
         auto reply = std::async(std::launch::async, [&] {
             return testsupport::rawHttpExchange(
-                port, "POST " + route + " HTTP/1.1\r\nHost: t\r\nContent-Type: application/json\r\nContent-Length: "
-                          + QByteArray::number(body.size()) + "\r\n\r\n" + body,
+                port, "POST " + route + " HTTP/1.1\r\nHost: t\r\nUser-ID: u7\r\nContent-Type: application/json\r\n"
+                          + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body,
                 30000);
         });
         // This (the main) thread runs no events while it waits.
@@ -199,6 +201,9 @@ TEST(HttpActionRoutesTest, DetectionActionsAnswerWhileMainIsHeld)
     // waits for the flow), so the last one may still be on its way.
     EXPECT_TRUE(eventually(f, [&] { return f.passports().size() == 4; })) << f.passports().size();
     EXPECT_TRUE(eventually(f, [&] { return !f.product.workEvents.isEmpty(); })) << "the flow took them in";
+    // The flow hands the operator who asked on to the work events.
+    for (const FlowUnit_Passport& p : f.product.workEvents)
+        EXPECT_EQ(p.condition.cond_user_id, "u7") << p.condition.cond_url.toStdString();
 }
 
 TEST(HttpActionRoutesTest, ManualCatchByProgramLogic)

@@ -10,6 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <limits>
 
 using testsupport::ScratchDir;
 
@@ -67,6 +71,33 @@ TEST(OperateRecordQueryTest, PagesAreNewestFirstWithinTheirBounds)
     ASSERT_EQ(other.size(), 2);
     EXPECT_EQ(other.at(0).toArray().at(0).toString(), "09:15:02");
     EXPECT_EQ(other.at(1).toArray().at(0).toString(), "09:15:02");
+}
+
+TEST(OperateRecordQueryTest, PageBoundsAreCutToTheIntRangeBeforeTheyAreConverted)
+{
+    const qint64 top = std::numeric_limits<int>::max();
+    const qint64 bottom = std::numeric_limits<int>::min();
+    const struct {
+        QJsonValue value;
+        qint64 bound;
+    } cases[] = {
+        {10, 10},     {-3, -3},         {2.9, 2},       {2147483648.0, top},
+        {1e300, top}, {-1e300, bottom}, {"12", 0},      {"NaN", 0},
+        {QJsonValue(), 0}, {true, 0},   {QJsonArray{5}, 0}, {QJsonObject{{"a", 5}}, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(OperateRecordQuery::pageBound(c.value), c.bound)
+            << QJsonDocument(QJsonArray{c.value}).toJson(QJsonDocument::Compact).toStdString();
+    }
+
+    // The widest page the bounds allow reads every row, and no difference of
+    // two bounds overflows.
+    ScratchDir dir;
+    const QString db = recordFixture(dir);
+    const qint64 lowest = OperateRecordQuery::pageBound(-1e300);
+    const qint64 highest = OperateRecordQuery::pageBound(1e300);
+    EXPECT_EQ(OperateRecordQuery::readPage(db, lowest, highest, QString()).size(), 35);
+    EXPECT_TRUE(OperateRecordQuery::readPage(db, highest, lowest, QString()).isEmpty());
 }
 
 TEST(OperateRecordQueryTest, AnUnreadableDatabaseGivesNoRowsAndNoDriverText)

@@ -162,6 +162,10 @@ TEST(AppPushes, RunResultCarriesTheReportAndOnAlarmTheMaskInTheTakersForm)
             EXPECT_FALSE(mask.variant_parts.contains("maskmat"));
             ASSERT_TRUE(mask.mat_parts.contains("maskmat"));
             EXPECT_EQ(mask.mat_parts.value("maskmat").size(), b.sources.mask.size());
+            // The hub clears its mask for the next detection while the push
+            // is still on its way: the pushed mask keeps what was detected.
+            b.sources.mask.setTo(0);
+            EXPECT_EQ(cv::countNonZero(mask.mat_parts.value("maskmat")), 8);
         }
     }
 }

@@ -214,6 +214,20 @@ TEST(ManagerProductWork, SubCameraCountsNoSteps)
     EXPECT_EQ(b.step(0).detect_ok + b.step(0).detect_ng, 0);
 }
 
+TEST(ManagerProductWork, TheOperatorWhoAskedGoesWithTheWorkEvent)
+{
+    Bench b;
+    FlowUnit_Passport asked = passport(CondType_AddTemplate, "/dide/action/addtemplate");
+    asked.condition.cond_user_id = "u7";
+    b.work.WorkEvent_Standard(asked);
+    b.work.WorkEvent_Standard(passport(CondType_IOTrig));
+    ASSERT_EQ(b.services.events.size(), 2);
+    EXPECT_EQ(b.services.events[0].datas.value("user_id"), QVariant(QStringLiteral("u7")));
+    EXPECT_FALSE(b.services.events[1].datas.contains("user_id")) << "the machine's own cycle is nobody's";
+    for (const auto& e : b.services.events)
+        EXPECT_TRUE(e.datas.value("passport").toString().contains("\"P-1\""));
+}
+
 TEST(ManagerProductWork, RunResultReusesRegionsOnlyForAnInvalidOwnUnitOfAnOperatorAction)
 {
     struct Case {

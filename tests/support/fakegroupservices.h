@@ -1,6 +1,7 @@
 #pragma once
 // A camera's work seam for tests: records every call (with the thread it ran
 // on) and answers detections from a script of results and durations.
+#include "foundation/foundationservices.h"
 #include "group/groupworkservices.h"
 
 #include <QJsonDocument>
@@ -37,6 +38,9 @@ public:
             n += c.startsWith(prefix) ? 1 : 0;
         return n;
     }
+    // The operator each call was made for (the calling thread's acting
+    // user), in call order.
+    QStringList callUsers() const { QMutexLocker l(&m_mutex); return m_users; }
     // The threads the calls ran on.
     QSet<QThread*> callThreads() const { QMutexLocker l(&m_mutex); return m_threads; }
 
@@ -105,6 +109,7 @@ private:
     {
         QMutexLocker l(&m_mutex);
         m_calls << call;
+        m_users << OperationRecord_Interface::actingUser();
         m_threads.insert(QThread::currentThread());
     }
 
@@ -114,6 +119,7 @@ private:
     bool m_recheck = false;
     int m_tempCount = 1;
     QStringList m_calls;
+    QStringList m_users;
     QSet<QThread*> m_threads;
 };
 

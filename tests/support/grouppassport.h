@@ -1,7 +1,8 @@
 #pragma once
-// Work-event requests for tests: a passport edited in place, as the flow
-// sends it under "passport".
+// Work-event requests for tests: a passport edited in place, in the data
+// the application manager sends (the passport under "passport").
 #include "flow/flowunit_passport.h"
+#include "group/workevent_passport.h"
 
 #include <QVariantMap>
 
@@ -17,7 +18,7 @@ inline QVariantMap passportDatas(const std::function<void(FlowUnit_Passport&, Fl
     edit(p, gs, us);
     p.set_group_state(gs);
     p.set_unit_state(us);
-    return {{QStringLiteral("passport"), QString::fromUtf8(FlowUnit_Passport::Serialization(p))}};
+    return workEventDatas(p);
 }
 
 }  // namespace testsupport

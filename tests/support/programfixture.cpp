@@ -96,6 +96,12 @@ ProgramFixture::ProgramFixture(ProgramOptions options)
     service = std::make_unique<RecordingService>(
         HttpBusiness_MG_Config{QHostAddress::LocalHost, 0, 50, true, QStringLiteral("/userdata/tmp/")});
     service->setProgram(flow.get(), statistics.get());
+    if (options.withPublisher) {
+        publisher = std::make_unique<TM_ZRP_Publish>();
+        HttpServiceManagerLinks links;
+        links.publisher = publisher.get();
+        service->setManagerLinks(links);
+    }
     QObject::connect(service.get(), &HttpService_MG_Business::sig_OnWork, flow.get(), &Product_Manager::slot_OnWork,
                      Qt::QueuedConnection);
     QObject::connect(service.get(), &HttpService_MG_Business::sig_OnWork, service.get(),
@@ -112,6 +118,7 @@ ProgramFixture::ProgramFixture(ProgramOptions options)
 ProgramFixture::~ProgramFixture()
 {
     service.reset();
+    publisher.reset();
     if (RpcDistributed_Reactor::_instance == reactor.get())
         RpcDistributed_Reactor::_instance = nullptr;
     reactor.reset();

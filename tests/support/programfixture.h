@@ -29,6 +29,7 @@
 
 #include "flow/flowhostservices.h"
 #include "group/rpcdistributed_reactor.h"
+#include "net/tm_zrp_publish.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -43,6 +44,9 @@ namespace testsupport {
 struct ProgramOptions {
     int programLogic = 0;   // i_program_logic: 0 standard, 2 turntable
     int turntableType = 0;  // i_program_turntable_type
+    // The service gets a result publisher (created, never started): the
+    // subscriber table and the two stashes the integration routes answer.
+    bool withPublisher = false;
 };
 
 // An answer over the wire, with its envelope read when it is JSON.
@@ -153,6 +157,7 @@ public:
     InProcessLink link;
     FakeGroupServices groupServices;
     std::unique_ptr<RpcDistributed_Reactor> reactor;
+    std::unique_ptr<TM_ZRP_Publish> publisher;  // with ProgramOptions::withPublisher
     std::unique_ptr<RecordingService> service;
 
     QStringList flowStartStops;     // "start" / "stop", in order
