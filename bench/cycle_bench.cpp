@@ -283,7 +283,7 @@ int main(int argc, char** argv)
         60000);
     if (!taken) {
         std::fprintf(stderr, "cycle bench: the application did not take the camera (%d heartbeats; search: %s)\n",
-                     int(operatorApp.heartbeats().size()), search.readAllStandardOutput().left(300).constData());
+                     int(operatorApp.heartbeatCount()), search.readAllStandardOutput().left(300).constData());
         stop();
         return 1;
     }
@@ -338,11 +338,11 @@ int main(int argc, char** argv)
                                         "null", "-"});
                 spin([] { return false; }, 5000);
             }
-            const int heartbeatsBefore = operatorApp.heartbeats().size();
+            const qint64 heartbeatsBefore = operatorApp.heartbeatCount();
             const ProcessFigures before = readProcess(pid);
             spin([] { return false; }, idleSeconds * 1000);
             const ProcessFigures after = readProcess(pid);
-            const int heartbeats = operatorApp.heartbeats().size() - heartbeatsBefore;
+            const int heartbeats = int(operatorApp.heartbeatCount() - heartbeatsBefore);
             std::printf("idle, %d RTSP viewer(s), %d s, %d heartbeats to the application (%.1f/s): %.3f of a core "
                         "(aim < 0.35); load average %s\n",
                         viewers, idleSeconds, heartbeats, double(heartbeats) / double(idleSeconds),
