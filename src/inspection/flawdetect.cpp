@@ -180,7 +180,7 @@ void FlawDetect::execute(RoiInterface* region, cv::Mat& regionMask)
         const int64_t least = std::min<int64_t>(int64_t(side) * side, int64_t(rect.area()) + 1);
         detectormasks::keepLargeBlobs(regionMask, int(least));
     } else {
-        detectormasks::openMarks(regionMask, side);
+        detectormasks::openMarks(regionMask, side, &m_openScratch);
     }
 
     const cv::Mat ignore = region->getIgnoreMask();
