@@ -11,6 +11,7 @@
 
 #include <QDebug>
 #include <QThread>
+#include <QTimer>
 
 namespace {
 
@@ -91,7 +92,14 @@ FlowWork_WorkEvent_Back ManagerProductWork::WorkEvent_Standard(FlowUnit_Passport
         qCWarning(level_1) << "(workevent sync error) -1: not found!!";
         m_services->handlingOfExceptionalEvent();
     }
-    WorkStashManager::getInstance()->setValue(QStringLiteral("VCamera_Work/RecordTime"), gettimeofday_ms() / 1000);
+    // The clock record for the next start, stamped now and written a little
+    // later: the settings file is written on this thread's event loop (two
+    // fdatasyncs and a rename, milliseconds and more on a busy disk), which
+    // would otherwise run between the work event and the verdict's output.
+    const qint64 seconds = gettimeofday_ms() / 1000;
+    QTimer::singleShot(kRecordTimeDelayMs, this, [seconds] {
+        WorkStashManager::getInstance()->setValue(QStringLiteral("VCamera_Work/RecordTime"), seconds);
+    });
     return back;
 }
 

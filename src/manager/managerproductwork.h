@@ -22,6 +22,10 @@ class stage_productstatistics;
 class ManagerProductWork : public Product_Interface, public FlowHostServices {
     Q_OBJECT
 public:
+    // How long after a work event its clock record ("VCamera_Work/RecordTime")
+    // is written: after the cycle's verdict has gone out.
+    static constexpr int kRecordTimeDelayMs = 100;
+
     // None owned; all outlive the object.
     ManagerProductWork(ManagerWorkServices* services, stage_productstatistics* statistics, AppPushes* pushes,
                        QObject* parent = nullptr);
