@@ -509,7 +509,7 @@ int main(int argc, char** argv)
     for (int n : kRegionCounts)
         add("spot", spotOurs, spotReference, n, 1.5);
     for (int n : kRegionCounts)
-        add("flaw", flawOurs, flawReference, n, 1.5);
+        add("flaw", flawOurs, flawReference, n, 1.2);
     add("flaw_whole_frame_filter_100", flawWholeFrameOurs, flawWholeFrameReference, 1, 1.5);
     for (int n : kRegionCounts)
         add("ignore", ignoreOurs, ignoreReference, n, 1.5);

@@ -73,11 +73,12 @@ void markGreyBand(const cv::Mat& grey, int lowGrey, int highGrey, const cv::Mat&
     }
 }
 
-void keepCountedPixels(cv::Mat& marks, const cv::Mat& shape, const cv::Mat& ignore)
+bool keepCountedPixels(cv::Mat& marks, const cv::Mat& shape, const cv::Mat& ignore)
 {
     CV_Assert(marks.type() == CV_8UC1 && sameSizeMask(shape, marks.size()));
     CV_Assert(ignore.empty() || sameSizeMask(ignore, marks.size()));
     const bool haveIgnore = !ignore.empty();
+    uchar kept = 0;
     for (int r = 0; r < marks.rows; ++r) {
         uchar* m = marks.ptr<uchar>(r);
         const uchar* s = shape.ptr<uchar>(r);
@@ -87,6 +88,7 @@ void keepCountedPixels(cv::Mat& marks, const cv::Mat& shape, const cv::Mat& igno
         // Most of a region is unmarked, and there is nothing to take away:
         // 64 pixels at a time are only read until a mark shows.
         const cv::v_uint8x16 none = cv::v_setzero_u8();
+        cv::v_uint8x16 keptLanes = none;
         for (; c + 64 <= marks.cols; c += 64) {
             const cv::v_uint8x16 any =
                 cv::v_load(m + c) | cv::v_load(m + c + 16) | cv::v_load(m + c + 32) | cv::v_load(m + c + 48);
@@ -97,6 +99,7 @@ void keepCountedPixels(cv::Mat& marks, const cv::Mat& shape, const cv::Mat& igno
                 if (ig)
                     v = v & ~cv::v_load(ig + k);
                 cv::v_store(m + k, v);
+                keptLanes = keptLanes | v;
             }
         }
         for (; c + 16 <= marks.cols; c += 16) {
@@ -104,13 +107,18 @@ void keepCountedPixels(cv::Mat& marks, const cv::Mat& shape, const cv::Mat& igno
             if (ig)
                 v = v & ~cv::v_load(ig + c);
             cv::v_store(m + c, v);
+            keptLanes = keptLanes | v;
         }
+        if (cv::v_check_any(keptLanes != none))
+            kept = 1;
 #endif
         for (; c < marks.cols; ++c) {
             const uchar notIgnored = ig ? static_cast<uchar>(~ig[c]) : 0xFF;
             m[c] = static_cast<uchar>(m[c] & s[c] & notIgnored);
+            kept |= m[c];
         }
     }
+    return kept != 0;
 }
 
 int boundedKernelSide(int side)

@@ -25,8 +25,8 @@ void markGreyBand(const cv::Mat& grey, int lowGrey, int highGrey, const cv::Mat&
                   const cv::Mat& ignore, cv::Mat& out);
 
 // marks = marks AND shape AND NOT ignore, in place (bitwise, as the masks are
-// 0/255). `ignore` may be empty.
-void keepCountedPixels(cv::Mat& marks, const cv::Mat& shape, const cv::Mat& ignore);
+// 0/255). `ignore` may be empty. True when any pixel is still marked.
+bool keepCountedPixels(cv::Mat& marks, const cv::Mat& shape, const cv::Mat& ignore);
 
 // The kernel sides an operator may set ("s_filtersize", "h_minspot" and a
 // flaw region's own filter size): 1 ... 100. The cost of a kernel grows with

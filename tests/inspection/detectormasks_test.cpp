@@ -206,7 +206,7 @@ TEST(KeepCountedPixels, MatchesPlainBitwiseOperationsAtEveryWidth)
 {
     cv::RNG rng(11);
     for (int cols : {1, 15, 16, 17, 63, 64, 65, 130, 160}) {
-        for (int percent : {1, 50, 100}) {
+        for (int percent : {0, 1, 50, 100}) {
             SCOPED_TRACE(testing::Message() << cols << " columns, " << percent << " % marked");
             cv::Mat marks(9, cols, CV_8UC1), shape(9, cols, CV_8UC1), ignore(9, cols, CV_8UC1);
             rng.fill(marks, cv::RNG::UNIFORM, 0, 100);
@@ -220,8 +220,9 @@ TEST(KeepCountedPixels, MatchesPlainBitwiseOperationsAtEveryWidth)
                 if (withIgnore)
                     expected &= ~ignore;
                 cv::Mat ours = marks.clone();
-                detectormasks::keepCountedPixels(ours, shape, withIgnore ? ignore : cv::Mat());
+                const bool kept = detectormasks::keepCountedPixels(ours, shape, withIgnore ? ignore : cv::Mat());
                 EXPECT_EQ(cv::countNonZero(ours != expected), 0) << withIgnore;
+                EXPECT_EQ(kept, cv::countNonZero(expected) > 0) << withIgnore;
             }
         }
     }
