@@ -2,24 +2,15 @@
 // counts every push and heartbeat it takes but keeps only the last ones.
 #include "tools/appsim/appsimulator.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include "net/nettestbench.h"
+
 #include <QTcpSocket>
 #include <QUdpSocket>
 #include <gtest/gtest.h>
 
-#include <functional>
-
 namespace {
 
-bool spinUntil(const std::function<bool()>& done, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
+using nettest::waitUntil;
 
 QByteArray push(const QByteArray& uuid, const QByteArray& body,
                const QByteArray& url = "/dide/initiative/runresult_info")
@@ -41,10 +32,10 @@ TEST(AppSimulator, CountsEverythingAndKeepsOnlyTheLastPushesAndHeartbeats)
         camera.writeDatagram("POST /dide/initiative/runstate HTTP/1.1\r\n\r\n" + QByteArray::number(i),
                              QHostAddress::LocalHost, app.udpPort());
         if (i % 50 == 49) {  // the socket buffers would drop a burst of thousands
-            ASSERT_TRUE(spinUntil([&] { return app.heartbeatCount() == i + 1; }, 10000)) << app.heartbeatCount();
+            ASSERT_TRUE(waitUntil([&] { return app.heartbeatCount() == i + 1; }, 10000)) << app.heartbeatCount();
         }
     }
-    ASSERT_TRUE(spinUntil([&] { return app.heartbeatCount() == heartbeats; }, 10000)) << app.heartbeatCount();
+    ASSERT_TRUE(waitUntil([&] { return app.heartbeatCount() == heartbeats; }, 10000)) << app.heartbeatCount();
     const auto kept = app.heartbeats();
     EXPECT_GE(kept.size(), AppSimulator::kKeptHeartbeats);
     EXPECT_LT(kept.size(), 2 * AppSimulator::kKeptHeartbeats);
@@ -75,7 +66,7 @@ TEST(AppSimulator, CountsEverythingAndKeepsOnlyTheLastPushesAndHeartbeats)
                                     QByteArray(qMax(0, r.bodyBytes - 20), 'p') + "\"}";
             link.write(push(QByteArray(r.name) + "-" + QByteArray::number(i), body));
             ++sent;
-            ASSERT_TRUE(spinUntil([&] { return app.pushCount() == sent; }, 20000)) << r.name << " " << i;
+            ASSERT_TRUE(waitUntil([&] { return app.pushCount() == sent; }, 20000)) << r.name << " " << i;
         }
         const auto pushes = app.pushes();
         const auto raw = app.rawPushes();
@@ -92,7 +83,7 @@ TEST(AppSimulator, CountsEverythingAndKeepsOnlyTheLastPushesAndHeartbeats)
     // A single push larger than the byte budget (a project export) is still kept.
     link.write(push("huge", QByteArray(int(AppSimulator::kKeptPushBytes) + 1, 'h'), "/dide/context/putproject_storage"));
     ++sent;
-    ASSERT_TRUE(spinUntil([&] { return app.pushCount() == sent; }, 60000));
+    ASSERT_TRUE(waitUntil([&] { return app.pushCount() == sent; }, 60000));
     ASSERT_EQ(app.pushes().size(), 1);
     EXPECT_EQ(app.pushes().first().uuid, "huge");
 
