@@ -491,6 +491,9 @@ int main(int argc, char** argv)
     }
     stop();
     printPhases(timedCycles, readLogLines(root.filePath("userdata/log")));
+    // What this bench holds itself (the simulated application keeps only
+    // the last pushes).
+    std::printf("this bench's own VmRSS at the end: %lld kB\n", readProcess(getpid()).rssKb);
     std::printf("load average at the end %s\n", loadAverage().constData());
     return failed == 0 ? 0 : 2;
 }
