@@ -13,7 +13,11 @@
 //       from here, its p99;
 //   (b) a bare UDP round trip over the same veth pair, to an echo on the
 //       device side.
-// Aim: cycle p99 <= 50 ms + (a)'s p99.
+// Aim: cycle p99 <= 50 ms + (a)'s p99. Where the slowest cycles spent their
+// time is read from the program's log at the end: the phases of the ten
+// slowest beside the medians of all (trigger sent -> "[IO_INPUT]" on the IO
+// thread -> the flow's IO condition on the main thread -> the detection's
+// end -> the flow's verdict condition -> the verdict datagram received).
 //
 // Then the idle load: the program's CPU (utime + stime from /proc) over
 // 60 s with capture, the encoder and the heartbeats to the application
@@ -31,6 +35,8 @@
 #include "tools/testlan/vethpair.h"
 
 #include <QCoreApplication>
+#include <QDate>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -44,6 +50,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -152,6 +159,115 @@ double detectionStepP99()
             return r.toObject().value("p99_ms").toDouble();
     }
     return -1;
+}
+
+// The machine's real-time clock in microseconds, the clock of the
+// program's log lines.
+qint64 wallUs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+struct LogLine {
+    qint64 us = 0;  // real time of the line
+    QByteArray text;
+};
+
+// The lines of the program's log files ("I20261211 13:52:16.209218 tid
+// file:line] text", local time), in time order.
+std::vector<LogLine> readLogLines(const QString& dir)
+{
+    std::vector<LogLine> lines;
+    for (const QString& name : QDir(dir).entryList({QStringLiteral("LOG_*.log")}, QDir::Files, QDir::Name)) {
+        QFile f(QDir(dir).filePath(name));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        while (!f.atEnd()) {
+            const QByteArray line = f.readLine();
+            if (line.size() < 27 || line.at(9) != ' ' || line.at(18) != '.')
+                continue;
+            const QDate date = QDate::fromString(QString::fromLatin1(line.mid(1, 8)), QStringLiteral("yyyyMMdd"));
+            const QTime time(line.mid(10, 2).toInt(), line.mid(13, 2).toInt(), line.mid(16, 2).toInt());
+            if (!date.isValid() || !time.isValid())
+                continue;
+            lines.push_back({QDateTime(date, time, Qt::LocalTime).toMSecsSinceEpoch() * 1000 + line.mid(19, 6).toLongLong(),
+                             line.mid(27).trimmed()});
+        }
+    }
+    std::stable_sort(lines.begin(), lines.end(), [](const LogLine& a, const LogLine& b) { return a.us < b.us; });
+    return lines;
+}
+
+// One timed cycle: when its trigger was sent (real time) and how long its
+// verdict took to come back.
+struct TimedCycle {
+    qint64 sentUs = 0;
+    double verdictMs = 0;
+};
+
+// The phases of the cycles from the log: the line times of each marker in
+// turn after the trigger was sent; printed for the slowest and as medians.
+void printPhases(const std::vector<TimedCycle>& cycles, const std::vector<LogLine>& lines)
+{
+    const char* const markers[] = {"[IO_INPUT] trigger", "FlowPart_Cond_IO", "RunAlgorithm Finish",
+                                   "FlowPart_Cond_PreResult"};
+    const char* const names[] = {"IO thread", "main queue", "detection", "verdict on main", "output"};
+    constexpr int kPhases = 5;
+    struct Phases {
+        double verdictMs = 0;
+        double ms[kPhases] = {};
+    };
+    std::vector<Phases> found;
+    for (const TimedCycle& c : cycles) {
+        auto it = std::lower_bound(lines.begin(), lines.end(), c.sentUs,
+                                   [](const LogLine& l, qint64 us) { return l.us < us; });
+        qint64 at[5] = {c.sentUs};
+        bool all = true;
+        for (int m = 0; m < 4 && all; ++m) {
+            while (it != lines.end() && !it->text.contains(markers[m]))
+                ++it;
+            all = it != lines.end();
+            if (all)
+                at[m + 1] = it->us;
+        }
+        const qint64 arrivedUs = c.sentUs + qint64(c.verdictMs * 1000.0);
+        if (!all || at[4] > arrivedUs)
+            continue;  // the log does not tell (a line of another cycle would be taken)
+        Phases p;
+        p.verdictMs = c.verdictMs;
+        for (int k = 0; k < 4; ++k)
+            p.ms[k] = double(at[k + 1] - at[k]) / 1000.0;
+        p.ms[4] = double(arrivedUs - at[4]) / 1000.0;
+        found.push_back(p);
+    }
+    if (found.empty()) {
+        std::printf("phases: the program's log does not tell them\n");
+        return;
+    }
+    std::printf("\nphases of the cycles (ms), from the program's log: %d of %d cycles told\n", int(found.size()),
+                int(cycles.size()));
+    std::printf("%-14s %9s", "", "verdict");
+    for (const char* n : names)
+        std::printf(" %16s", n);
+    std::printf("\n");
+    std::vector<double> column;
+    std::printf("%-14s", "median");
+    for (int k = -1; k < kPhases; ++k) {
+        column.clear();
+        for (const Phases& p : found)
+            column.push_back(k < 0 ? p.verdictMs : p.ms[k]);
+        std::printf(k < 0 ? " %9.3f" : " %16.3f", percentiles(column).p50);
+    }
+    std::printf("\n");
+    std::sort(found.begin(), found.end(), [](const Phases& a, const Phases& b) { return a.verdictMs > b.verdictMs; });
+    for (size_t i = 0; i < found.size() && i < 10; ++i) {
+        std::printf("%-14s %9.3f", i == 0 ? "slowest" : "", found[i].verdictMs);
+        for (double ms : found[i].ms)
+            std::printf(" %16.3f", ms);
+        std::printf("\n");
+    }
 }
 
 }  // namespace
@@ -283,7 +399,7 @@ int main(int argc, char** argv)
         60000);
     if (!taken) {
         std::fprintf(stderr, "cycle bench: the application did not take the camera (%d heartbeats; search: %s)\n",
-                     int(operatorApp.heartbeats().size()), search.readAllStandardOutput().left(300).constData());
+                     int(operatorApp.heartbeatCount()), search.readAllStandardOutput().left(300).constData());
         stop();
         return 1;
     }
@@ -292,8 +408,10 @@ int main(int argc, char** argv)
 
     std::vector<double> verdict;
     std::vector<double> whole;
+    std::vector<TimedCycle> timedCycles;
     int failed = 0;
     auto oneCycle = [&](bool timed) {
+        const qint64 sentUs = wallUs();
         const qint64 startNs = IoModuleSimulator::clockNs();
         io.setInputs(0b11);
         const bool done = spin([&] { return lastOutputWord(io, startNs, nullptr) == "00000000"; }, 10000);
@@ -302,8 +420,10 @@ int main(int argc, char** argv)
         } else if (timed) {
             const qint64 v = firstWordAt(io, "10000000", startNs);
             const qint64 w = firstWordAt(io, "00000000", startNs);
-            if (v > 0)
+            if (v > 0) {
                 verdict.push_back(double(v - startNs) / 1e6);
+                timedCycles.push_back({sentUs, verdict.back()});
+            }
             whole.push_back(double(w - startNs) / 1e6);
         }
         io.setInputs(0b10);
@@ -325,6 +445,7 @@ int main(int argc, char** argv)
     std::printf("%-44s %10.3f %10.3f\n", "trigger -> end of cycle (00000000)", w.p50, w.p99);
     std::printf("%-44s %10s %10.3f\n", "(a) detection step alone (detectionstep)", "", stepP99);
     std::printf("%-44s %10.3f %10.3f\n", "(b) bare UDP round trip over the pair", u.p50, u.p99);
+    std::printf("load average %s\n", loadAverage().constData());
     if (stepP99 > 0)
         std::printf("aim: verdict p99 <= 50 ms + (a) p99 = %.3f ms: %s\n", 50.0 + stepP99,
                     v.p99 <= 50.0 + stepP99 ? "met" : "NOT met");
@@ -338,11 +459,11 @@ int main(int argc, char** argv)
                                         "null", "-"});
                 spin([] { return false; }, 5000);
             }
-            const int heartbeatsBefore = operatorApp.heartbeats().size();
+            const qint64 heartbeatsBefore = operatorApp.heartbeatCount();
             const ProcessFigures before = readProcess(pid);
             spin([] { return false; }, idleSeconds * 1000);
             const ProcessFigures after = readProcess(pid);
-            const int heartbeats = operatorApp.heartbeats().size() - heartbeatsBefore;
+            const int heartbeats = int(operatorApp.heartbeatCount() - heartbeatsBefore);
             std::printf("idle, %d RTSP viewer(s), %d s, %d heartbeats to the application (%.1f/s): %.3f of a core "
                         "(aim < 0.35); load average %s\n",
                         viewers, idleSeconds, heartbeats, double(heartbeats) / double(idleSeconds),
@@ -369,5 +490,10 @@ int main(int argc, char** argv)
                     at500.fds, end.fds, at500.threads, end.threads);
     }
     stop();
+    printPhases(timedCycles, readLogLines(root.filePath("userdata/log")));
+    // What this bench holds itself (the simulated application keeps only
+    // the last pushes).
+    std::printf("this bench's own VmRSS at the end: %lld kB\n", readProcess(getpid()).rssKb);
+    std::printf("load average at the end %s\n", loadAverage().constData());
     return failed == 0 ? 0 : 2;
 }

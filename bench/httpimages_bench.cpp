@@ -454,6 +454,8 @@ StepFigures detectionSteps(DiVuVarude& hub, int count)
 
 int main(int argc, char** argv)
 {
+    // No display needed, as with the programs and the other benchmarks.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const int perClientArg = argc > 1 ? std::max(1, atoi(argv[1])) : 0;
     const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 3;

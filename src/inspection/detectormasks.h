@@ -5,6 +5,8 @@
 // only; none allocates a frame-sized image.
 #include <opencv2/core.hpp>
 
+#include <vector>
+
 // Sum of the areas of the outer contours of a 0/255 mask (holes are not
 // subtracted); each contour's area is added to the running integer sum and
 // truncated after every addition. A mask without contours, an empty mask or
@@ -23,8 +25,8 @@ void markGreyBand(const cv::Mat& grey, int lowGrey, int highGrey, const cv::Mat&
                   const cv::Mat& ignore, cv::Mat& out);
 
 // marks = marks AND shape AND NOT ignore, in place (bitwise, as the masks are
-// 0/255). `ignore` may be empty.
-void keepCountedPixels(cv::Mat& marks, const cv::Mat& shape, const cv::Mat& ignore);
+// 0/255). `ignore` may be empty. True when any pixel is still marked.
+bool keepCountedPixels(cv::Mat& marks, const cv::Mat& shape, const cv::Mat& ignore);
 
 // The kernel sides an operator may set ("s_filtersize", "h_minspot" and a
 // flaw region's own filter size): 1 ... 100. The cost of a kernel grows with
@@ -39,9 +41,16 @@ int boundedKernelSide(int side);
 // the marks as they are. Sides above kLargestDrawnKernelSide open with the
 // Euclidean disc of that diameter instead (it differs from the drawn
 // ellipse only along its rim), whose cost does not grow with the side, so
-// that a full-frame region opens within a frame period at any side.
+// that a full-frame region opens within a frame period at any side. Side 3
+// (the usual filter size) on a whole matrix gives exactly morphologyEx's
+// result by passes of its own, through `scratch` when given: a buffer the
+// caller keeps from run to run, so that the opening then allocates nothing.
 constexpr int kLargestDrawnKernelSide = 31;
-void openMarks(cv::Mat& marks, int side);
+struct OpenScratch {
+    cv::Mat eroded;
+    std::vector<uchar> rowState;
+};
+void openMarks(cv::Mat& marks, int side, OpenScratch* scratch = nullptr);
 
 // Keeps only the outer blobs whose filled contour covers at least `minPixels`
 // pixels, each kept blob filled solid (its holes closed); the rest vanish.

@@ -180,16 +180,18 @@ void FlawDetect::execute(RoiInterface* region, cv::Mat& regionMask)
         const int64_t least = std::min<int64_t>(int64_t(side) * side, int64_t(rect.area()) + 1);
         detectormasks::keepLargeBlobs(regionMask, int(least));
     } else {
-        detectormasks::openMarks(regionMask, side);
+        detectormasks::openMarks(regionMask, side, &m_openScratch);
     }
 
     const cv::Mat ignore = region->getIgnoreMask();
     const cv::Mat ignoreCrop = ignore.type() == CV_8UC1 && detectormasks::rectInside(rect, ignore)
         ? ignore(rect)
         : cv::Mat();
-    detectormasks::keepCountedPixels(regionMask, region->getMask(), ignoreCrop);
+    const bool marked = detectormasks::keepCountedPixels(regionMask, region->getMask(), ignoreCrop);
 
-    const int area = calArea(regionMask);
+    // Nothing left marked has no contour: an area of 0 without the contour
+    // search and its buffers (the usual run of a good part).
+    const int area = marked ? calArea(regionMask) : 0;
     region->setArea(area);
     region->setResult(area <= m_alarmArea);
     region->setResultDescription(QStringLiteral("0-%1/%2").arg(m_alarmArea).arg(area));

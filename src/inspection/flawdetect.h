@@ -19,6 +19,7 @@
 // verdictForced(): that NG is no comparison result, so the NG-template rule
 // ("h_use_ngtemp" inverts flaw verdicts) must leave it alone; applyNgTemplateRule
 // does that for the sequencer.
+#include "inspection/detectormasks.h"
 #include "inspection/processorinterface.h"
 #include "platform/imaging/graymatch.h"
 
@@ -67,6 +68,8 @@ private:
     void forceNg(RoiInterface* region, const QString& reason);
 
     platform::GrayMatch m_grayMatch;
+    // Kept from run to run: the opening's intermediate image of this region.
+    detectormasks::OpenScratch m_openScratch;
     int m_sensitivity = 45;
     int m_alarmArea = 100;
     int m_filterSize = 3;

@@ -1,5 +1,6 @@
 #include "io/vcam_io.h"
 
+#include "foundation/logmanager.h"
 #include "io/ioworkinfo.h"
 #include "io/tm_zru_iodevice.h"
 
@@ -104,7 +105,13 @@ int VCam_IO::RealTriggering()
         return -1;
     ioworkinfo::clearWarningTip();
     updateIONoInputTip();
-    if (ioworkinfo::isRunning() && ioworkinfo::moduleState() == 3)
+    if (ioworkinfo::isRunning() && ioworkinfo::moduleState() == 3) {
+        // The IO side of a cycle's time, as [IO_OUTPUT] is of its end.
+        QString text;
+        for (auto it = levels.cbegin(); it != levels.cend(); ++it)
+            text += QStringLiteral(" %1:%2").arg(it.key()).arg(int(it.value()));
+        qCInfo(level_1).noquote() << "[IO_INPUT] trigger to the flow" << text.trimmed();
         emit sig_HasIOTrig(levels);
+    }
     return 1;
 }

@@ -33,6 +33,11 @@ ManagerProductWork::ManagerProductWork(ManagerWorkServices* services, stage_prod
                                        AppPushes* pushes, QObject* parent)
     : Product_Interface(parent), m_services(services), m_statistics(statistics), m_pushes(pushes)
 {
+    m_recordTimeTimer.setSingleShot(true);
+    m_recordTimeTimer.setInterval(kRecordTimeDelayMs);
+    connect(&m_recordTimeTimer, &QTimer::timeout, this, [this] {
+        WorkStashManager::getInstance()->setValue(QStringLiteral("VCamera_Work/RecordTime"), m_recordTimeSeconds);
+    });
 }
 
 ManagerProductWork::~ManagerProductWork() = default;
@@ -50,7 +55,13 @@ FlowWork_WorkEvent_Back ManagerProductWork::WorkEvent_Standard(FlowUnit_Passport
         qCWarning(level_1) << "(workevent sync error) -1: not found!!";
         m_services->handlingOfExceptionalEvent();
     }
-    WorkStashManager::getInstance()->setValue(QStringLiteral("VCamera_Work/RecordTime"), gettimeofday_ms() / 1000);
+    // The clock record for the next start, stamped now and written a little
+    // later: the settings file is written on this thread's event loop (two
+    // fdatasyncs and a rename, milliseconds and more on a busy disk), which
+    // would otherwise run between the work event and the verdict's output,
+    // or within the next cycle when cycles follow closely.
+    m_recordTimeSeconds = gettimeofday_ms() / 1000;
+    m_recordTimeTimer.start();
     return back;
 }
 

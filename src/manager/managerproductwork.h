@@ -12,6 +12,7 @@
 #include "flow/flowhostservices.h"
 #include "flow/product_interface.h"
 
+#include <QTimer>
 #include <QVariantMap>
 #include <QVector>
 
@@ -22,6 +23,11 @@ class stage_productstatistics;
 class ManagerProductWork : public Product_Interface, public FlowHostServices {
     Q_OBJECT
 public:
+    // How long after a work event its clock record ("VCamera_Work/RecordTime")
+    // is written: after the cycle's verdict has gone out. Work events that
+    // follow each other closer than this are written once, after the last.
+    static constexpr int kRecordTimeDelayMs = 100;
+
     // None owned; all outlive the object.
     ManagerProductWork(ManagerWorkServices* services, stage_productstatistics* statistics, AppPushes* pushes,
                        QObject* parent = nullptr);
@@ -77,4 +83,6 @@ private:
     ManagerWorkServices* m_services;
     stage_productstatistics* m_statistics;
     AppPushes* m_pushes;
+    QTimer m_recordTimeTimer;     // single shot: writes m_recordTimeSeconds
+    qint64 m_recordTimeSeconds = 0;  // epoch seconds of the last work event's end
 };

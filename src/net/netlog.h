@@ -4,11 +4,13 @@
 // files whatever the work stash has switched off.
 #include "foundation/logmanager.h"
 
-#include <QElapsedTimer>
 #include <QMutex>
 
 // Lets through one message per `intervalMs` and counts the ones it held
 // back, so that a peer that misbehaves in a loop cannot flood the log.
+// Measured on the program's monotonic clock, like the ages of the network
+// layer, which tests may advance: moving it past the interval lets the next
+// message through, whatever was logged before.
 // Thread-safe.
 class NetLogLimiter {
 public:
@@ -19,7 +21,7 @@ public:
 
 private:
     QMutex m_mutex;
-    QElapsedTimer m_last;
+    qint64 m_lastMs = -1;  // monotonic ms of the last message let through, -1 none
     qint64 m_intervalMs;
     int m_suppressed = 0;
 };

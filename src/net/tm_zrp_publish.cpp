@@ -26,6 +26,11 @@ const QStringList kTopics = {QStringLiteral("result_reports"), QStringLiteral("r
                              QStringLiteral("result_ng_picture")};
 constexpr qint64 kAppLapseMs = 10000;
 constexpr qint64 kTickAliveMs = 2000;
+constexpr int kHeartbeatTickMs = 100;
+// A tick that comes this much before a heartbeat is due still sends it:
+// the timer and the millisecond clock may each be a little early, and a
+// skipped tick would cost the taken application a whole heartbeat.
+constexpr qint64 kDueToleranceMs = 5;
 
 NetLogLimiter g_refusalLimiter;
 NetLogLimiter g_queueLimiter;
@@ -48,6 +53,9 @@ TM_ZRP_Publish::TM_ZRP_Publish(QObject* parent)
     registerNetMetaTypes();
     qRegisterMetaType<QMap<QString, int>>("QMap<QString, int>");
     heartbeat_timer = new QTimer(this);
+    // A coarse timer may fire up to 5 % early, which the due test below
+    // would have to absorb on every tick.
+    heartbeat_timer->setTimerType(Qt::PreciseTimer);
     subscriber_timer = new QTimer(this);
     connect(heartbeat_timer, &QTimer::timeout, this, &TM_ZRP_Publish::timer_push2app_heartbeat);
     connect(subscriber_timer, &QTimer::timeout, this, &TM_ZRP_Publish::timer_chkregister_subscriber);
@@ -119,7 +127,7 @@ bool TM_ZRP_Publish::startwork()
         QMetaObject::invokeMethod(this, "startwork", Qt::QueuedConnection);
         return false;
     }
-    heartbeat_timer->start(100);
+    heartbeat_timer->start(kHeartbeatTickMs);
     subscriber_timer->start(60000);
 
     // Reload the table; entries that expired or are not a usable address
@@ -343,11 +351,17 @@ void TM_ZRP_Publish::timer_push2app_heartbeat()
             record.insert(address, now);
             continue;
         }
-        const qint64 interval = (!taken.isEmpty() && address == taken) ? 100 : 1000;
-        if (now - *last < interval) {
+        const qint64 interval = (!taken.isEmpty() && address == taken) ? kHeartbeatTickMs : 1000;
+        const qint64 due = *last + interval;
+        if (now < due - kDueToleranceMs) {
             record.insert(address, *last);
             continue;
         }
+        // The record keeps the heartbeat's due time while the tick is less
+        // than an interval late, so that a late tick does not push the
+        // following ones back (and the next tick, back on time, then finds
+        // the heartbeat due): ten a second to the taken application.
+        const qint64 sentDue = now - due < interval ? due : now;
         // Lost: the socket lists the address with a state other than 1. Every
         // target here is registered (only this tick drops registrations).
         int state = 1;
@@ -355,7 +369,7 @@ void TM_ZRP_Publish::timer_push2app_heartbeat()
         if (lost)
             renewSocket();
         currentSocket()->sendData(stash, address, Udp_Push2APP_Simple::kHeartbeatPort);
-        record.insert(address, now);
+        record.insert(address, sentDue);
         if (lost) {
             qCInfo(level_1).noquote() << "[TM_APP][hb -> app] send heartbeat level 2 (100ms) !";
             record.insert(address, now - 500);

@@ -85,13 +85,20 @@ ProductstatisticsDatabase::ProductstatisticsDatabase(QObject* parent)
 
 ProductstatisticsDatabase::~ProductstatisticsDatabase()
 {
-    if (m_writerOpen) {
-        {
-            QSqlDatabase db = QSqlDatabase::database(m_writerName, false);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(m_writerName);
+    // Open here only when the writer never left the thread that deletes it.
+    closeWriter();
+}
+
+void ProductstatisticsDatabase::closeWriter()
+{
+    if (!m_writerOpen)
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_writerName, false);
+        db.close();
     }
+    QSqlDatabase::removeDatabase(m_writerName);
+    m_writerOpen = false;
 }
 
 QVariantMap ProductstatisticsDatabase::getParamMap()

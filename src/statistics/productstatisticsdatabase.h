@@ -61,6 +61,11 @@ public:
     // Writes what is pending now. Database thread only (the writer calls it
     // itself after each save handed in).
     void flush();
+    // Closes the writer's connection (the next save opens it again).
+    // Database thread only: a connection may only be used, and so closed,
+    // by the thread that opened it; the owner calls it before that thread
+    // ends.
+    void closeWriter();
     // How often the WAL is copied back into the file (default 5 minutes).
     void setCheckpointInterval(int ms) { m_checkpointMs = ms; }
     // Retry delay after a failed write (default 1000 ms).

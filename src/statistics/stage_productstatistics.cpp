@@ -32,7 +32,15 @@ stage_productstatistics::stage_productstatistics(QObject* parent) : QObject(pare
 stage_productstatistics::~stage_productstatistics()
 {
     if (m_thread) {
-        QMetaObject::invokeMethod(&m_database, [this] { m_database.flush(); }, Qt::BlockingQueuedConnection);
+        // The last save, and the writer's connection closed on the thread
+        // that opened it (the object itself is destroyed on this one).
+        QMetaObject::invokeMethod(
+            &m_database,
+            [this] {
+                m_database.flush();
+                m_database.closeWriter();
+            },
+            Qt::BlockingQueuedConnection);
         m_thread->quit();
         m_thread->wait();
         delete m_thread;

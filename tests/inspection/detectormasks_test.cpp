@@ -153,6 +153,81 @@ TEST(OpenMarks, SpecksSmallerThanTheKernelVanish)
     }
 }
 
+// Side 3 opens a whole matrix by passes of its own: exactly morphologyEx's
+// result, at every size (one row or column, widths around the 16-pixel
+// steps), on sparse and dense marks and on grey values, with and without a
+// kept scratch buffer; a view (whose surroundings morphologyEx reads too)
+// keeps morphologyEx's result as well.
+TEST(OpenMarks, SideThreeIsExactlyTheEllipseOpening)
+{
+    const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3));
+    const cv::Size sizes[] = {{1, 1}, {1, 9}, {17, 1}, {2, 2}, {15, 3}, {16, 4}, {17, 5},
+                              {18, 7}, {33, 12}, {64, 5}, {160, 120}, {161, 37}};
+    struct Fill {
+        const char* name;
+        int low, high;      // uniform grey range before thresholding
+        int threshold;      // -1: keep the grey values
+    };
+    const Fill fills[] = {{"sparse", 0, 100, 96}, {"half", 0, 100, 50}, {"dense", 0, 100, 6}, {"grey", 0, 256, -1}};
+    cv::RNG rng(7);
+    detectormasks::OpenScratch scratch;
+    for (const cv::Size& size : sizes) {
+        for (const Fill& f : fills) {
+            for (bool view : {false, true}) {
+                SCOPED_TRACE(testing::Message() << size.width << "x" << size.height << " " << f.name
+                                                << (view ? " view" : ""));
+                cv::Mat whole(size.height + 4, size.width + 6, CV_8UC1);
+                rng.fill(whole, cv::RNG::UNIFORM, f.low, f.high);
+                if (f.threshold >= 0)
+                    cv::threshold(whole, whole, f.threshold, 255, cv::THRESH_BINARY);
+                cv::Mat m = view ? whole(cv::Rect(cv::Point(3, 2), size)) : whole(cv::Rect(cv::Point(), size)).clone();
+                // What the opening was: morphologyEx in place.
+                cv::Mat expectedWhole = whole.clone();
+                cv::Mat expected = view ? expectedWhole(cv::Rect(cv::Point(3, 2), size)) : m.clone();
+                cv::morphologyEx(expected, expected, cv::MORPH_OPEN, kernel);
+                const cv::Mat around = whole.clone();
+                cv::Mat ours = m;  // in place, through the view when it is one
+                detectormasks::openMarks(ours, 3, f.threshold == 50 ? &scratch : nullptr);
+                EXPECT_EQ(cv::countNonZero(ours != expected), 0);
+                if (view) {
+                    // Nothing outside the view changed.
+                    cv::Mat outside = whole != around;
+                    outside(cv::Rect(cv::Point(3, 2), size)).setTo(0);
+                    EXPECT_EQ(cv::countNonZero(outside), 0);
+                }
+            }
+        }
+    }
+}
+
+// The combination against plain OpenCV on random masks of widths around
+// the 16- and 64-pixel steps, marks sparse and dense.
+TEST(KeepCountedPixels, MatchesPlainBitwiseOperationsAtEveryWidth)
+{
+    cv::RNG rng(11);
+    for (int cols : {1, 15, 16, 17, 63, 64, 65, 130, 160}) {
+        for (int percent : {0, 1, 50, 100}) {
+            SCOPED_TRACE(testing::Message() << cols << " columns, " << percent << " % marked");
+            cv::Mat marks(9, cols, CV_8UC1), shape(9, cols, CV_8UC1), ignore(9, cols, CV_8UC1);
+            rng.fill(marks, cv::RNG::UNIFORM, 0, 100);
+            cv::threshold(marks, marks, 99 - percent, 255, cv::THRESH_BINARY);
+            rng.fill(shape, cv::RNG::UNIFORM, 0, 2);
+            shape *= 255;
+            rng.fill(ignore, cv::RNG::UNIFORM, 0, 2);
+            ignore *= 255;
+            for (bool withIgnore : {false, true}) {
+                cv::Mat expected = marks & shape;
+                if (withIgnore)
+                    expected &= ~ignore;
+                cv::Mat ours = marks.clone();
+                const bool kept = detectormasks::keepCountedPixels(ours, shape, withIgnore ? ignore : cv::Mat());
+                EXPECT_EQ(cv::countNonZero(ours != expected), 0) << withIgnore;
+                EXPECT_EQ(kept, cv::countNonZero(expected) > 0) << withIgnore;
+            }
+        }
+    }
+}
+
 // Large kernels: the side is bounded to 100, and above the drawn sizes the
 // opening by a disc keeps what the drawn ellipse keeps, up to its rim.
 TEST(OpenMarks, LargeSidesAreBoundedAndOpenLikeTheDrawnEllipse)

@@ -9,6 +9,7 @@
 #include "statistics/statisticstestbench.h"
 #include "support/logcapture.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -137,6 +138,12 @@ TEST(ManagerProductWork, WorkEventAnswersAreReadAndTheBusyFlagClearedEveryTime)
         EXPECT_EQ(b.services.events[0].topic, QStringLiteral("/dide/action/io_catch"));
         EXPECT_EQ(b.services.events[0].uuid, QStringLiteral("P-1"));
         EXPECT_TRUE(b.services.events[0].datas.value("passport").toString().contains("\"P-1\""));
+        // The clock record is written once the cycle's verdict has gone out.
+        EXPECT_EQ(b.camera.stash->value("VCamera_Work/RecordTime").toLongLong(), 0);
+        QElapsedTimer waited;
+        waited.start();
+        while (b.camera.stash->value("VCamera_Work/RecordTime").toLongLong() == 0 && waited.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         EXPECT_GE(b.camera.stash->value("VCamera_Work/RecordTime").toLongLong(), before);
         if (c.answer.contains("result_detail")) {
             ASSERT_TRUE(back.collectlist.contains(kSelf));

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 namespace {
@@ -39,19 +40,26 @@ QList<qint64> gaps(const QList<AppSimulator::Heartbeat>& hbs)
 
 qint64 median(const QList<qint64>& v) { return v.isEmpty() ? -1 : v.at(v.size() / 2); }
 
+// A camera in a group with two registered applications, the first of which
+// takes it; the heartbeat timer runs. False when it was not taken.
+bool startTakenByTheFirst(PublishBench& b)
+{
+    b.camera->setGroupText("(M1);(CAMSELF,127.0.0.1);();()");
+    b.app1->setDoTaken(true);
+    b.registerApp(kApp1);
+    b.registerApp(kApp2);
+    b.publisher->startwork();
+    return waitUntil([&] { return b.work().taken_app_ip == kApp1.toStdString(); });
+}
+
 TEST(UdpHeartbeat, DatagramRatesAndTheFirstTakerWins)
 {
     PublishBench b;
     if (!b.net.ok())
         GTEST_SKIP() << "no private network: " << b.net.error().toStdString();
     ASSERT_TRUE(b.ok());
-    b.camera->setGroupText("(M1);(CAMSELF,127.0.0.1);();()");
-    b.app1->setDoTaken(true);
-    b.registerApp(kApp1);
-    b.registerApp(kApp2);
     EXPECT_FALSE(b.publisher->get_UdpHB_TimerAlived());
-    b.publisher->startwork();
-    ASSERT_TRUE(waitUntil([&] { return b.work().taken_app_ip == kApp1.toStdString(); }));
+    ASSERT_TRUE(startTakenByTheFirst(b));
     b.app2->setDoTaken(true);  // too late: the camera is taken
     b.app1->clearRecords();
     b.app2->clearRecords();
@@ -84,6 +92,82 @@ TEST(UdpHeartbeat, DatagramRatesAndTheFirstTakerWins)
     b.app1->clearRecords();
     spin(500);
     EXPECT_TRUE(b.app1->heartbeats().isEmpty());
+}
+
+// Ten a second to the taken application, one to the others, counted over
+// 10 s of the monotonic clock while the publisher's own timer drives the
+// ticks. (A tick a little early, or one late followed by one on time, used
+// to cost a heartbeat: 69 to 84 arrived in 10 s.)
+TEST(UdpHeartbeat, TheTakenApplicationGetsTenHeartbeatsASecond)
+{
+    PublishBench b;
+    if (!b.net.ok())
+        GTEST_SKIP() << "no private network: " << b.net.error().toStdString();
+    ASSERT_TRUE(b.ok());
+    ASSERT_TRUE(startTakenByTheFirst(b));
+    spin(300);
+    const qint64 start = MonotonicClock::nowMs();
+    const qint64 taken0 = b.app1->heartbeatCount();
+    const qint64 other0 = b.app2->heartbeatCount();
+    spin(10000);
+    const qint64 elapsed = MonotonicClock::nowMs() - start;
+    const qint64 taken = b.app1->heartbeatCount() - taken0;
+    const qint64 other = b.app2->heartbeatCount() - other0;
+    std::printf("[figures] in %lld ms: %lld heartbeats to the taken application, %lld to the other\n",
+                static_cast<long long>(elapsed), static_cast<long long>(taken), static_cast<long long>(other));
+    // A tick lost to a stall of the machine longer than 100 ms is the only
+    // heartbeat allowed to go missing.
+    EXPECT_GE(taken, elapsed / 100 - 4);
+    EXPECT_LE(taken, elapsed / 100 + 1);
+    EXPECT_GE(other, elapsed / 1000 - 1);
+    EXPECT_LE(other, elapsed / 1000 + 1);
+}
+
+// The due rule tick by tick, the clock moved by hand: a tick a few ms early
+// sends; a late tick keeps the due times, so the next tick on time sends
+// too; a tick more than an interval late starts the count again from itself.
+TEST(UdpHeartbeat, EarlyAndLateTicksKeepTheTakenApplicationsRate)
+{
+    PublishBench b;
+    if (!b.net.ok())
+        GTEST_SKIP() << "no private network: " << b.net.error().toStdString();
+    ASSERT_TRUE(b.ok());
+    b.camera->setGroupText("(M1);(CAMSELF,127.0.0.1);();()");
+    b.registerApp(kApp1);
+    b.camera->mgr->update_working_info([](ZRC_WorkInfos& w) { w.taken_app_ip = kApp1.toStdString(); });
+    struct Tick {
+        const char* what;
+        qint64 afterMs;  // since the tick before
+        bool sent;
+    };
+    const QList<Tick> ticks = {
+        {"first", 0, true},
+        {"3 ms early", 97, true},
+        {"30 ms late", 130, true},
+        {"back on time, 70 ms later", 70, true},
+        {"50 ms after a send on time", 50, false},
+        {"80 ms after it", 30, false},
+        {"due", 20, true},
+        {"150 ms late", 250, true},
+        {"70 ms after the late one", 70, false},
+        {"100 ms after the late one", 30, true},
+    };
+    qint64 expected = 0;
+    for (const Tick& t : ticks) {
+        MonotonicClock::advanceForTest(t.afterMs);
+        b.publisher->runHeartbeatTickForTest();
+        if (t.sent) {
+            ++expected;
+            // The answer too, so that the link counts as alive at the next tick.
+            ASSERT_TRUE(waitUntil([&] {
+                return b.app1->heartbeatCount() == expected && b.publisher->get_UdpHB_IsCnted().value(kApp1) == 1;
+            }))
+                << t.what;
+        } else {
+            spin(5);
+            ASSERT_EQ(b.app1->heartbeatCount(), expected) << t.what;
+        }
+    }
 }
 
 TEST(UdpHeartbeat, ASilentApplicationIsLostRenewedEarlyAndLapses)

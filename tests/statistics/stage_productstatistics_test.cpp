@@ -7,9 +7,11 @@
 #include "flow/flowhostservices.h"
 #include "flow/product_manager.h"
 #include "foundation/zrc_workinformation_manager.h"
+#include "support/logcapture.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSqlDatabase>
 #include <QThread>
 
 #include <atomic>
@@ -117,6 +119,27 @@ TEST_F(FrontEndTest, FirstTickOfTheHourStartsAFreshRecord)
     ASSERT_TRUE(settled(*stats));
     EXPECT_EQ(storedHour("2024-05-01 09").value("detect_ok").toInt(), 1);
     EXPECT_EQ(storedHour("2024-05-01 10").value("runtime").toInt(), 1);
+}
+
+// Shut down after saves: the last save is written, and the writer's
+// connection is closed on the database thread that opened it, not by the
+// thread that destroys the front end (Qt warns then, and the connection is
+// used from a thread it does not belong to).
+TEST_F(FrontEndTest, ShutDownClosesTheWriterOnItsOwnThread)
+{
+    clock.set(10, 10);
+    auto stats = start();
+    cycle(*stats, {true, true}, {true, false});
+    ASSERT_TRUE(settled(*stats));
+    cycle(*stats, {true, true}, {true, true});
+    testsupport::LogCapture logs;
+    stats.reset();
+    EXPECT_FALSE(logs.anyContains("does not belong to the calling thread")) << logs.warnings().join('\n').toStdString();
+    EXPECT_FALSE(logs.anyContains("still in use")) << logs.warnings().join('\n').toStdString();
+    for (const QString& name : QSqlDatabase::connectionNames())
+        EXPECT_FALSE(name.startsWith("dbStatistics_writer")) << name.toStdString();
+    EXPECT_EQ(storedHour("2024-05-01 10").value("detect_ok").toInt(), 1);
+    EXPECT_EQ(storedHour("2024-05-01 10").value("detect_ng").toInt(), 1);
 }
 
 TEST_F(FrontEndTest, TwoStepCycleCountsPerCameraAndPerStep)

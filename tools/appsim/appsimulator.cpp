@@ -123,6 +123,16 @@ QList<AppSimulator::Heartbeat> AppSimulator::heartbeats() const
     QMutexLocker lock(&m_recordLock);
     return m_heartbeats;
 }
+qint64 AppSimulator::pushCount() const
+{
+    QMutexLocker lock(&m_recordLock);
+    return m_pushCount;
+}
+qint64 AppSimulator::heartbeatCount() const
+{
+    QMutexLocker lock(&m_recordLock);
+    return m_heartbeatCount;
+}
 int AppSimulator::connectionsSeen() const
 {
     QMutexLocker lock(&m_recordLock);
@@ -146,6 +156,9 @@ void AppSimulator::clearRecords()
     m_pushes.clear();
     m_raw.clear();
     m_heartbeats.clear();
+    m_keptPushBytes = 0;
+    m_pushCount = 0;
+    m_heartbeatCount = 0;
     m_connections = 0;
 }
 
@@ -153,6 +166,9 @@ void AppSimulator::onNewConnection()
 {
     while (m_server.hasPendingConnections()) {
         QTcpSocket* s = m_server.nextPendingConnection();
+        // Connections that are gone leave only an empty pointer: dropped
+        // here, so that a connection per push does not pile up over hours.
+        m_sockets.removeAll(QPointer<QTcpSocket>());
         m_sockets << s;
         {
             QMutexLocker lock(&m_recordLock);
@@ -241,8 +257,16 @@ void AppSimulator::record(QTcpSocket* s, CTask_FormData form, const QByteArray& 
     form.peer_port = s->peerPort();
     {
         QMutexLocker lock(&m_recordLock);
+        ++m_pushCount;
         m_pushes << form;
         m_raw << whole;
+        m_keptPushBytes += whole.size();
+        // The oldest go first; the last push is always kept.
+        while (m_pushes.size() > 1 && (m_pushes.size() > kKeptPushes || m_keptPushBytes > kKeptPushBytes)) {
+            m_keptPushBytes -= m_raw.first().size();
+            m_pushes.removeFirst();
+            m_raw.removeFirst();
+        }
     }
     emit pushReceived(form);
     answer(s, form, recvMs);
@@ -289,8 +313,14 @@ void AppSimulator::onDatagrams()
         const QNetworkDatagram d = m_udp.receiveDatagram();
         {
             QMutexLocker lock(&m_recordLock);
+            ++m_heartbeatCount;
             m_heartbeats << Heartbeat{d.senderAddress(), quint16(d.senderPort()), d.data(),
                                       platform::MonotonicClock::nowMs()};
+            // The oldest are dropped kKeptHeartbeats at a time, so that the
+            // list's length keeps its last digit as heartbeats come (a
+            // reader that prints at every tenth still does).
+            if (m_heartbeats.size() >= 2 * kKeptHeartbeats)
+                m_heartbeats.erase(m_heartbeats.begin(), m_heartbeats.begin() + kKeptHeartbeats);
         }
         emit heartbeatReceived();
         if (m_hbSilent)

@@ -11,6 +11,11 @@
 // bytes it receives over plain Qt sockets and the messages they decode to.
 // As a subscriber it takes the camera's HTTP posts the same way.
 //
+// Memory stays flat however long it runs (a bench of thousands of cycles,
+// a person's session of hours): it counts everything it takes but keeps
+// only the last pushes (kKeptPushes, and no more than kKeptPushBytes of
+// them) and the last heartbeats (between kKeptHeartbeats and twice that).
+//
 // Threads: lives on the thread that creates it; its sockets are served by
 // that thread's event loop. The recorded data may be read from any thread.
 #include "net/ctask_formdata.h"
@@ -49,6 +54,10 @@ public:
         qint64 atMs = 0;  // monotonic receive time
     };
 
+    static constexpr int kKeptPushes = 32;
+    static constexpr qint64 kKeptPushBytes = 32 * 1024 * 1024;
+    static constexpr int kKeptHeartbeats = 1000;
+
     explicit AppSimulator(QObject* parent = nullptr);
     ~AppSimulator() override;
 
@@ -74,9 +83,14 @@ public:
     void sendDatagram(const QByteArray& bytes, const QHostAddress& to, quint16 port);
 
     // ---- records (any thread) ----
+    // The last pushes taken, oldest first, and their bytes.
     QList<CTask_FormData> pushes() const;
     QList<QByteArray> rawPushes() const;  // the bytes of each whole message taken
+    // The last heartbeats, oldest first.
     QList<Heartbeat> heartbeats() const;
+    // Everything taken since the start or the last clearRecords, kept or not.
+    qint64 pushCount() const;
+    qint64 heartbeatCount() const;
     int connectionsSeen() const;
     int openConnections() const;
     // Bytes taken so far over every push connection.
@@ -113,6 +127,9 @@ private:
     QList<CTask_FormData> m_pushes;
     QList<QByteArray> m_raw;
     QList<Heartbeat> m_heartbeats;
+    qint64 m_keptPushBytes = 0;
+    qint64 m_pushCount = 0;
+    qint64 m_heartbeatCount = 0;
     int m_connections = 0;
     qint64 m_bytes = 0;
 };
