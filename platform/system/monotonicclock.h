@@ -13,6 +13,9 @@ public:
     static qint64 ageMs(qint64 stampMs);
     // Test hook: added to every reading (only ever grows).
     static void advanceForTest(qint64 ms);
+    // Test hook: while frozen, readings move only by advanceForTest, so a
+    // test's steps do not depend on how fast the machine runs them.
+    static void freezeForTest(bool frozen);
 };
 
 }  // namespace platform

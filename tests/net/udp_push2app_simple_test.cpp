@@ -152,6 +152,11 @@ TEST(UdpHeartbeat, EarlyAndLateTicksKeepTheTakenApplicationsRate)
         {"70 ms after the late one", 70, false},
         {"100 ms after the late one", 30, true},
     };
+    // Only the steps below move the clock, however long the machine takes between them.
+    struct Freeze {
+        Freeze() { MonotonicClock::freezeForTest(true); }
+        ~Freeze() { MonotonicClock::freezeForTest(false); }
+    } freeze;
     qint64 expected = 0;
     for (const Tick& t : ticks) {
         MonotonicClock::advanceForTest(t.afterMs);
