@@ -78,9 +78,13 @@ struct Camera {
     {
         if (!QFile::exists(record()))
             return 0;
-        return testsupport::sqlite3(record(),
-                                    QStringLiteral("select count(*) from RECORD where remarks like '%%1%';").arg(text))
-            .toInt();
+        const QString out = testsupport::sqlite3(
+            record(), QStringLiteral("select count(*) from RECORD where remarks like '%%1%';").arg(text));
+        bool number = false;
+        const int n = out.toInt(&number);
+        if (!number)
+            qWarning().noquote() << "RECORD.db of" << id << "not read:" << out;
+        return number ? n : -1;
     }
     // The pictures filed under the data root's alarm-image folder.
     QStringList alarmImages() const
@@ -312,10 +316,12 @@ private:
             p->setStandardOutputFile(c.root + "/" + name + ".out", QIODevice::Append);
             p->setStandardErrorFile(c.root + "/" + name + ".out", QIODevice::Append);
             p->start(program, args);
-            if (p->waitForStarted(10000))
+            if (p->waitForStarted(10000)) {
                 started = p;
-            else
+            } else {
+                qWarning().noquote() << name << "did not start:" << p->errorString();
                 delete p;
+            }
         });
         return started;
     }

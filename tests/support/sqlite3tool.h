@@ -16,7 +16,7 @@ inline QString sqlite3(const QString& db, const QString& sql)
     QProcess p;
     p.start(QStringLiteral("sqlite3"), {QStringLiteral("-batch"), QStringLiteral("-cmd"), QStringLiteral(".timeout 5000"), db});
     if (!p.waitForStarted(5000))
-        return QStringLiteral("<sqlite3 did not start>");
+        return QStringLiteral("<sqlite3 did not start: %1>").arg(p.errorString());
     p.write(sql.toUtf8());
     p.closeWriteChannel();
     p.waitForFinished(10000);
