@@ -13,9 +13,9 @@
 // camera's host (the lone camera's trip), and the same with the echo first
 // sending a text frame to a plain QWebSocket server on each sub's host and
 // waiting for both answers (the group's trip).
-// Aim: group p99 <= lone p99 + 5 ms.
+// Aims: group p50 <= lone p50 + 5 ms, and the same at p99.
 //
-//   group_bench [--cycles 500]
+//   group_bench [--cycles 500] [--trace]
 //
 // Each set of cycles runs twice: back to back (20 ms between a cycle's end
 // and the next trigger) and 300 ms apart.
@@ -191,6 +191,109 @@ std::vector<double> runCycles(OrvaleGroup& group, const QString& set, int cycles
     return verdicts;
 }
 
+// ---- --trace: where a group's work event spends its time ----
+//
+// With --trace every camera writes its detailed log lines (the log-time
+// file in its workspace), and the work events of the group's 300 ms set
+// are followed through the main camera's and the subs' log files (one
+// clock: the hosts are namespaces of one machine). The detailed logging
+// costs time of its own: the figures of a traced run are not the
+// benchmark's.
+
+struct LogLine {
+    qint64 us;  // time of day
+    QByteArray text;
+};
+
+std::vector<LogLine> logLines(const orvalegroup::Camera& c, qint64 from)
+{
+    std::vector<LogLine> out;
+    for (const QByteArray& line : c.logText().mid(int(from)).split('\n')) {
+        // "I20261211 13:31:39.459537 26091 file:line] text"
+        if (line.size() < 26 || line.at(12) != ':' || line.at(18) != '.')
+            continue;
+        const qint64 us = (line.mid(10, 2).toLongLong() * 3600 + line.mid(13, 2).toLongLong() * 60 +
+                           line.mid(16, 2).toLongLong()) * 1000000 + line.mid(19, 6).toLongLong();
+        const int at = line.indexOf("] ");
+        out.push_back({us, at > 0 ? line.mid(at + 2) : line});
+    }
+    return out;
+}
+
+// The time of the first line at or after `afterUs` that contains `what`
+// (and ends with `end`); -1 when none.
+qint64 firstAfter(const std::vector<LogLine>& lines, qint64 afterUs, const QByteArray& what,
+                  const QByteArray& end = QByteArray())
+{
+    for (const LogLine& l : lines) {
+        if (l.us >= afterUs && l.text.contains(what) && l.text.endsWith(end))
+            return l.us;
+    }
+    return -1;
+}
+
+void writeTraceSwitch(const orvalegroup::Camera& c)
+{
+    QDir().mkpath(c.appDir() + "/workspace");
+    QFile f(c.appDir() + "/workspace/LogRemainTime.txt");
+    if (f.open(QIODevice::WriteOnly))
+        f.write("7200");
+}
+
+// The phases of the work events in the logs after `from` (one offset per
+// camera), p50 and p90 in ms, printed.
+void printTrace(orvalegroup::OrvaleGroup& group, const std::vector<qint64>& from)
+{
+    std::vector<std::vector<LogLine>> logs;
+    for (int i = 0; i < group.size(); ++i)
+        logs.push_back(logLines(group.camera(i), from[size_t(i)]));
+    const char* names[] = {"main: event created -> request handed to the sub's link (spread)",
+                           "request on the way -> the sub's main thread creates its event",
+                           "the sub's event -> its detection done",
+                           "the sub's detection done -> its unit at the main's link",
+                           "main: event created -> its own unit (its detection)",
+                           "the extra: the main's own unit -> the last sub's unit",
+                           "the last unit -> the main's wait ended"};
+    std::vector<double> phases[7];
+    for (const LogLine& l : logs[0]) {
+        if (!l.text.startsWith("<<<<<<<<<< create RpcDistributed_Core"))
+            continue;
+        const QByteArray uuid = l.text.mid(l.text.lastIndexOf(' ') + 1);
+        const qint64 t0 = l.us;
+        const qint64 spread = firstAfter(logs[0], t0, "[TM_CAMS][SpreadMessage]");
+        const qint64 own = firstAfter(logs[0], t0, "(flush collectlist): ---Main---");
+        qint64 lastRecv = -1;
+        size_t last = 0;
+        for (size_t i = 1; i < logs.size(); ++i) {
+            const qint64 recv = firstAfter(logs[0], t0, "[TM_CAMS][recv_c2C] " + group.camera(int(i)).id.toUtf8());
+            if (recv > lastRecv) {
+                lastRecv = recv;
+                last = i;
+            }
+        }
+        const qint64 subCreate = last ? firstAfter(logs[last], t0, "create RpcDistributed_Core", uuid) : -1;
+        const qint64 subDetect = subCreate >= 0 ? firstAfter(logs[last], subCreate, "RunAlgorithm Finish") : -1;
+        const qint64 end = lastRecv >= 0 ? firstAfter(logs[0], lastRecv, "RpcDistributed_Core::run() finish") : -1;
+        if (spread < 0 || own < 0 || lastRecv < 0 || subCreate < 0 || subDetect < 0 || end < 0)
+            continue;
+        const qint64 marks[][2] = {{t0, spread},        {spread, subCreate}, {subCreate, subDetect},
+                                   {subDetect, lastRecv}, {t0, own},         {own, lastRecv},
+                                   {lastRecv, end}};
+        for (int k = 0; k < 7; ++k)
+            phases[k].push_back(double(marks[k][1] - marks[k][0]) / 1000.0);
+    }
+    std::printf("\n--trace: the group's work events of the 300 ms set, %d followed (detailed logging on)\n",
+                int(phases[0].size()));
+    std::printf("%-72s %9s %9s\n", "", "p50 ms", "p90 ms");
+    for (int k = 0; k < 7; ++k) {
+        if (phases[k].empty())
+            continue;
+        std::vector<double> v = phases[k];
+        std::sort(v.begin(), v.end());
+        std::printf("%-72s %9.3f %9.3f\n", names[k], v[v.size() / 2], v[size_t(double(v.size()) * 0.9)]);
+    }
+}
+
 // The bare trip: an echo on the main camera's host that first asks a plain
 // WebSocket server on each sub's host, then answers.
 std::vector<double> bareTrips(OrvaleGroup& group, int trips)
@@ -290,9 +393,12 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     int cycles = 500;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (QByteArray(argv[i]) == "--cycles")
-            cycles = std::max(1, atoi(argv[i + 1]));
+    bool trace = false;
+    for (int i = 1; i < argc; ++i) {
+        if (QByteArray(argv[i]) == "--cycles" && i + 1 < argc)
+            cycles = std::max(1, atoi(argv[++i]));
+        else if (QByteArray(argv[i]) == "--trace")
+            trace = true;
     }
     // The pause between the end of a cycle and the next trigger: back to
     // back, and with room for the cameras' work after a cycle (the alarm
@@ -311,6 +417,10 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "group bench: %s; run as root\n", qPrintable(group.why()));
             return 1;
         }
+        if (trace) {
+            for (int i = 0; i < group.size(); ++i)
+                writeTraceSwitch(group.camera(i));
+        }
         const QString why = group.start();
         const QString up = why.isEmpty() ? group.bringUp() : why;
         if (!up.isEmpty()) {
@@ -321,7 +431,12 @@ int main(int argc, char** argv)
             const QString set = QStringLiteral("%1, %2 ms between cycles")
                                     .arg(subs == 0 ? QStringLiteral("lone camera") : QStringLiteral("group of three"))
                                     .arg(gaps[g]);
+            std::vector<qint64> logFrom;
+            for (int i = 0; i < group.size(); ++i)
+                logFrom.push_back(logSize(group.camera(i)));
             measured[k][g] = figures(runCycles(group, set, cycles, gaps[g], &failed));
+            if (trace && subs > 0 && gaps[g] == 300)
+                printTrace(group, logFrom);
         }
         bare[k] = figures(bareTrips(group, cycles));
     }
@@ -353,9 +468,11 @@ int main(int argc, char** argv)
         if (lone.p50 <= 0 || trio.p50 <= 0)
             continue;
         std::printf("%d ms between cycles: ratio group / lone p50 %.2f, p99 %.2f; the group adds p50 %.3f ms "
-                    "(bare: %.3f ms); aim group p99 <= lone p99 + 5 ms = %.3f ms: %s\n",
+                    "(bare: %.3f ms); aim group p50 <= lone p50 + 5 ms = %.3f ms: %s; aim group p99 <= lone p99 + "
+                    "5 ms = %.3f ms: %s\n",
                     gaps[g], trio.p50 / lone.p50, trio.p99 / lone.p99, trio.p50 - lone.p50, bare[1].p50 - bare[0].p50,
-                    lone.p99 + 5.0, trio.p99 <= lone.p99 + 5.0 ? "met" : "NOT met");
+                    lone.p50 + 5.0, trio.p50 <= lone.p50 + 5.0 ? "met" : "NOT met", lone.p99 + 5.0,
+                    trio.p99 <= lone.p99 + 5.0 ? "met" : "NOT met");
     }
     double loadAfter[3];
     if (loadKnown && getloadavg(loadAfter, 3) == 3)
