@@ -92,9 +92,13 @@ void Product_Manager::slot_OnWork(FlowUnit_Passport passport)
 {
     const int moduleState = ZRC_WorkInformation_Manager::getInstance()->get_working_info().link_flags;
     if (moduleState != kModuleStateReady) {
-        qInfo().noquote() << tag("slot_OnWork") << "passport" << passport.uuid
-                          << Condition_Type_2_Str(passport.condition.cond_type)
-                          << "dropped: IO module or camera link not connected, module state" << moduleState;
+        // Nothing is detected and the outputs stay cut while a link is down;
+        // a cycle cut short here ends without a verdict, and the log files
+        // say why.
+        qCWarning(level_1).noquote() << tag("slot_OnWork") << "passport" << passport.uuid
+                                     << Condition_Type_2_Str(passport.condition.cond_type)
+                                     << "dropped: IO module or camera link not connected, module state"
+                                     << moduleState;
         return;
     }
     slot_Update_PM_State();
