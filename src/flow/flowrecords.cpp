@@ -3,6 +3,16 @@
 #include "foundation/publictools.h"
 #include "foundation/qstring_tl.h"
 
+QStringList holdReleaseRoutes(bool dataLost, bool ngStop)
+{
+    if (dataLost)
+        return {QStringLiteral("/dide/action/forcerestore")};
+    if (ngStop)
+        return {QStringLiteral("/dide/action/noactionmold"), QStringLiteral("/dide/action/redetect"),
+                QStringLiteral("/dide/action/addtemplate")};
+    return {};
+}
+
 QString Condition_Type_2_Str(Condition_Type type)
 {
     switch (type) {

@@ -38,6 +38,13 @@ QString Condition_Type_2_Str(Condition_Type type);
 
 // Run states of a group or of the flow.
 enum : int { FlowRunState_Detect = 0, FlowRunState_Sampling = 1, FlowRunState_NGStop = 2 };
+
+// The operator routes that release a held machine. While a work event has
+// lost a camera's result (the data-lost flag of the main camera) every
+// detection stops the machine again, and only the forced restore releases
+// it; an NG stop alone is released by a no-check, re-detect or
+// add-template action aimed at the stopped unit. Empty when nothing holds.
+QStringList holdReleaseRoutes(bool dataLost, bool ngStop);
 // Results of a detection.
 enum : int { FlowResult_None = -1, FlowResult_NG = 0, FlowResult_OK = 1 };
 // Work stages of a unit's receipt.

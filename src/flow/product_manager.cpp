@@ -6,6 +6,7 @@
 #include "flow/flowunit_base.h"
 #include "flow/flowunit_standard_detect.h"
 #include "flow/product_interface.h"
+#include "foundation/logmanager.h"
 #include "foundation/publictools.h"
 #include "foundation/qstring_tl.h"
 #include "foundation/zrc_workinformation_manager.h"
@@ -91,9 +92,13 @@ void Product_Manager::slot_OnWork(FlowUnit_Passport passport)
 {
     const int moduleState = ZRC_WorkInformation_Manager::getInstance()->get_working_info().link_flags;
     if (moduleState != kModuleStateReady) {
-        qInfo().noquote() << tag("slot_OnWork") << "passport" << passport.uuid
-                          << Condition_Type_2_Str(passport.condition.cond_type)
-                          << "dropped: IO module or camera link not connected, module state" << moduleState;
+        // Nothing is detected and the outputs stay cut while a link is down;
+        // a cycle cut short here ends without a verdict, and the log files
+        // say why.
+        qCWarning(level_1).noquote() << tag("slot_OnWork") << "passport" << passport.uuid
+                                     << Condition_Type_2_Str(passport.condition.cond_type)
+                                     << "dropped: IO module or camera link not connected, module state"
+                                     << moduleState;
         return;
     }
     slot_Update_PM_State();
@@ -152,8 +157,22 @@ void Product_Manager::slot_Traverse()
     }
 
     if (accepter < 0) {
-        qInfo().noquote() << tag("slot_Traverse") << "passport" << passport.uuid
-                          << Condition_Type_2_Str(passport.condition.cond_type) << "dropped: no group took it";
+        const int held = get_NGStop_UiAbs();
+        if (held >= 0) {
+            // A held machine takes no trigger: the log files say what holds
+            // it and what releases it, for every trigger it refuses.
+            const bool dataLost = product_iface && product_iface->detect_exception.load() != 0;
+            const QString release = holdReleaseRoutes(dataLost, true).join(QStringLiteral(" or "));
+            qCWarning(level_1).noquote()
+                << "[Flow] passport" << passport.uuid << Condition_Type_2_Str(passport.condition.cond_type)
+                << "not taken: the machine is held by the NG stop of unit" << held
+                << (dataLost ? QStringLiteral("after a work event lost a camera's result, until the operator's %1")
+                                   .arg(release)
+                             : QStringLiteral("until the operator's %1 with \"detect_index\": %2").arg(release).arg(held));
+        } else {
+            qInfo().noquote() << tag("slot_Traverse") << "passport" << passport.uuid
+                              << Condition_Type_2_Str(passport.condition.cond_type) << "dropped: no group took it";
+        }
         publish_RunDescribe();
         return;
     }
@@ -373,6 +392,16 @@ int Product_Manager::get_UiAbs_From_UiRel(int group, int unit)
             abs += groups.at(g)->get_unit_list().size();
     }
     return abs;
+}
+
+int Product_Manager::get_NGStop_UiAbs()
+{
+    for (FlowBox_Group* group : groups) {
+        auto* standard = qobject_cast<FlowGroup_Standard*>(group);
+        if (standard && !standard->get_ng_stops().isEmpty())
+            return standard->get_UiAbs_From_Rel(standard->get_ng_stops().first().detect_index);
+    }
+    return -1;
 }
 
 int Product_Manager::get_Gi_From_UiAbs(int abs)

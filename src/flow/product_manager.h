@@ -83,6 +83,9 @@ public:
     int get_UiAbs_From_UiRel(int group, int unit);
     int get_Gi_From_UiAbs(int abs);
     FlowUnit_Base* get_UnitObj_ByUiAbs(int abs);
+    // The absolute detect index of the unit whose NG stop holds the machine
+    // (the first group in list order that holds one); -1 when none does.
+    int get_NGStop_UiAbs();
 
     // ---- For the framework builders ----
     // The live group list; the builders fill and empty it.

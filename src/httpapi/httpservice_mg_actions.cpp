@@ -222,6 +222,14 @@ void HttpService_MG_Business::forceRestore(const CTask_FormData_Mongoose& req)
         product->detect_exception.store(0);
     FlowWork_Condition c = actionCondition(CondType_NoCheck, QStringLiteral("/dide/action/noactionmold"), req);
     c.cond_action_deviceids = everyCamera();
+    // The no-check cycle is aimed at the unit whose NG stop holds the
+    // machine: a no-check condition takes only a passport aimed at its own
+    // unit, so one aimed at no unit would leave the machine held.
+    c.cond_detect_index_abs = m_flow ? m_flow->get_NGStop_UiAbs() : -1;
+    qCWarning(level_1).noquote() << "[HTTP] forced restore: data-lost flag cleared; no-check cycle"
+                                 << (c.cond_detect_index_abs >= 0
+                                         ? QStringLiteral("for the stopped unit %1").arg(c.cond_detect_index_abs)
+                                         : QStringLiteral("asked, no unit is stopped"));
     emit sig_OnWork(FlowUnit_Passport(req.data.user_agent, c));
     answer(req);
 }

@@ -174,4 +174,6 @@ void DiVuVarude::handlingOfExceptionalEvent()
         qCWarning(level_1) << "[HUB] no product interface: the data-lost flag cannot be set";
     setOutputActive(0);
     setOutputActive(2);
+    qCWarning(level_1).noquote() << "[HUB] data lost: every detection stops the machine until the operator releases it"
+                                 << "with" << holdReleaseRoutes(true, true).join(QStringLiteral(" or "));
 }

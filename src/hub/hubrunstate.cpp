@@ -69,6 +69,7 @@ QJsonObject DiVuVarude::getRunState()
     const bool main = work->IsMainCamera();
     HubManager* manager = HubManager::instance();
     Product_Interface* product = manager ? manager->productInterface() : nullptr;
+    const bool dataLost = main && product && product->detect_exception.load() != 0;
     int state = flow.fgs_zrp_flag;
     QString text = flow.fgs_zrp_describe;
     if (main && !(info.link_flags & 1)) {
@@ -80,7 +81,7 @@ QJsonObject DiVuVarude::getRunState()
     } else if (main && !(info.link_flags & 2)) {
         state = -1;
         text = tr("单元组异常-丢失子相机");
-    } else if (main && product && product->detect_exception.load() != 0) {
+    } else if (dataLost) {
         state = -2;
         text = tr("检测异常-丢失数据");
     }
@@ -89,6 +90,10 @@ QJsonObject DiVuVarude::getRunState()
         text = tr(" 停止检测");
     }
     out.insert(QStringLiteral("sys_stop"), flow.fgs_runstate == 2);
+    // What the operator must do to release a held machine; empty while
+    // nothing holds it (a lost link releases itself when it is back).
+    out.insert(QStringLiteral("release_actions"),
+               QJsonArray::fromStringList(holdReleaseRoutes(dataLost, flow.fgs_runstate == FlowRunState_NGStop)));
     out.insert(QStringLiteral("state"), state);
     out.insert(QStringLiteral("state_describe"), text);
     out.insert(QStringLiteral("cur_detect"), flow.fgs_zrp_show_unitindex_abs);

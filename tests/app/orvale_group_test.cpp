@@ -4,7 +4,9 @@
 // (tests/support/orvalegroup.h). An input-0 edge makes the main camera ask
 // both subs; the machine may close only when every camera looked at a
 // fresh frame and passed. A sub that sees a defect, or that is gone, holds
-// the machine, with the reason in the main camera's files.
+// the machine, with the reason in the main camera's files. A stall of the
+// host in the middle of a cycle never lets that cycle pass unseen, and the
+// group runs again once the operator has released what it holds.
 //
 // Needs root (network namespaces); skips otherwise.
 #include "support/orvalegroup.h"
@@ -87,6 +89,15 @@ QJsonObject livenessRecord(const Camera& c)
 {
     const QJsonObject s = c.daemonState();
     return s.value("code").toInt(-99) == 0 ? s.value("result").toObject() : QJsonObject();
+}
+
+// The operator routes the run state names for releasing a held machine.
+QStringList releaseActions(const QJsonObject& runState)
+{
+    QStringList routes;
+    for (const QJsonValue& v : runState.value("release_actions").toArray())
+        routes << v.toString();
+    return routes;
 }
 
 // The UDP ports bound in the camera's network namespace.
@@ -241,6 +252,8 @@ TEST(OrvaleGroup, ADefectSeenBySubTwoStopsTheMachine)
     const QJsonObject state = main.runState();
     EXPECT_TRUE(state.value("sys_stop").toBool()) << QJsonDocument(state).toJson().toStdString();
     EXPECT_EQ(state.value("state").toInt(), 3) << QJsonDocument(state).toJson().toStdString();
+    EXPECT_EQ(releaseActions(state), (QStringList{"/dide/action/noactionmold", "/dide/action/redetect",
+                                                  "/dide/action/addtemplate"}));
     // The reason in the main camera's log files: sub 2's unit came back NG,
     // every other one OK.
     EXPECT_TRUE(spinUntil([&] { return reportRows(main, "sub_1", "ng") == 1; }, 60000)) << tail(main);
@@ -338,5 +351,148 @@ TEST(OrvaleGroup, TemplateActionsAreRecordedInTheAskingUsersNameOnEveryCamera)
     askUntilRecorded("/dide/action/resample", QJsonObject{{"remove_template", true}},
                      QString::fromUtf8("删除了所有模板"));
 }
+
+}  // namespace
+
+namespace {
+
+// A stall of the host: the camera programs named stop (SIGSTOP, by PID) for
+// `ms` and go on.
+void stall(OrvaleGroup& group, const QList<int>& cameras, int ms)
+{
+    for (int i : cameras)
+        ::kill(pid_t(group.camera(i).orvalePid()), SIGSTOP);
+    spinUntil([] { return false; }, ms);
+    for (int i : cameras)
+        ::kill(pid_t(group.camera(i).orvalePid()), SIGCONT);
+}
+
+// The main camera's log written after `from` (a length of its log text).
+QString logSince(const Camera& c, int from)
+{
+    return QString::fromUtf8(c.logText().mid(from));
+}
+
+struct StallCase {
+    const char* name;
+    QList<int> stopped;  // 0 the main camera, 1 and 2 the subs
+};
+
+class OrvaleGroupStall : public ::testing::TestWithParam<StallCase> {};
+
+// The cameras stop for 2 s in the middle of a cycle: the main camera has
+// taken the trigger and set the cycle's outputs, its work event is out.
+// A camera that cannot answer its link's pings for a second is taken for
+// lost and its link replaced, so the units of that event can be lost. Then
+// the main camera must not let the mould close on that cycle; it holds the
+// machine, says so in its run state and its log files, names the operator's
+// release, ignores triggers with a line saying why until then, and runs the
+// next cycle normally once released. Where nothing was lost, the next
+// trigger simply runs a normal cycle.
+TEST_P(OrvaleGroupStall, TheCycleAfterAStallIsHeldUntilReleasedOrRunsNormally)
+{
+    OrvaleGroup group(2);
+    GROUP_OR_SKIP(group);
+    ASSERT_NO_FATAL_FAILURE(bringUp(group));
+    Camera& main = group.main();
+    const QStringList okCycle{"11000000", "10000000", "00000000"};
+    EXPECT_EQ(openTheMould(group, "00000000", nullptr), okCycle) << tail(main);
+    group.io->setInputs(0b10);
+    spinUntil([] { return false; }, 1000);
+
+    const int logBefore = main.logText().size();
+    group.io->clearReceived();
+    group.io->setInputs(0b11);
+    ASSERT_TRUE(spinUntil([&] { return !group.outputWords().isEmpty(); }, 10000)) << tail(main);
+    stall(group, GetParam().stopped, 2000);
+
+    // The stalled cycle ends one way or the other within the work event's
+    // limit (10 s) and the link's repair.
+    const QString syncError = QStringLiteral("(workevent sync error) -1: not found!!");
+    spinUntil([&] { return logSince(main, logBefore).contains(syncError) || group.outputWords().contains("10000000"); },
+              30000);
+    spinUntil([] { return false; }, 3000);
+    const QStringList stalledWords = group.outputWords();
+    const bool lost = spinUntil([&] { return logSince(main, logBefore).contains(syncError); }, 5000);
+    std::fprintf(stderr, "%s stalled: %s; the stalled cycle's outputs: %s\n", GetParam().name,
+                 lost ? "a work event lost a unit" : "no work event lost a unit", qPrintable(stalledWords.join(' ')));
+    group.io->setInputs(0b10);
+
+    if (!lost && !stalledWords.contains("10000000")) {
+        // A cycle cut short without a verdict: a link was down when its next
+        // step came, and the log files say so.
+        EXPECT_TRUE(logSince(main, logBefore).contains("dropped: IO module or camera link not connected"))
+            << tail(main);
+    }
+    if (lost) {
+        // No OK for a cycle whose units were not all collected.
+        EXPECT_FALSE(stalledWords.contains("10000000")) << stalledWords.join(' ').toStdString();
+        const QString log = logSince(main, logBefore);
+        EXPECT_TRUE(log.contains("do handlingOfExceptionalEvent")) << tail(main);
+        EXPECT_TRUE(log.contains("[HUB] data lost: every detection stops the machine until the operator releases it "
+                                 "with /dide/action/forcerestore"))
+            << tail(main);
+        // The run state says the machine is held, and by what it is released.
+        QJsonObject state = main.runState();
+        EXPECT_EQ(state.value("state").toInt(), -2) << QJsonDocument(state).toJson().toStdString();
+        EXPECT_EQ(state.value("state_describe").toString(), "检测异常-丢失数据");
+        EXPECT_EQ(releaseActions(state), QStringList{"/dide/action/forcerestore"});
+        // The links are up again meanwhile: the hold is not the link's.
+        EXPECT_TRUE(spinUntil([&] { return livenessRecord(main).value("cams_cnted").toInt(-1) == 1; }, 45000))
+            << QJsonDocument(main.daemonState()).toJson().toStdString();
+
+        // The next trigger is refused, with the reason and the release in
+        // the log files, and no output moves.
+        spinUntil([] { return false; }, 1000);
+        const int heldLog = main.logText().size();
+        group.io->clearReceived();
+        group.io->setInputs(0b11);
+        EXPECT_TRUE(spinUntil(
+            [&] {
+                return logSince(main, heldLog).contains(
+                    "not taken: the machine is held by the NG stop of unit 0 after a work event lost a camera's "
+                    "result, until the operator's /dide/action/forcerestore");
+            },
+            30000))
+            << tail(main);
+        EXPECT_EQ(group.outputWords(), QStringList()) << group.outputWords().join(' ').toStdString();
+        group.io->setInputs(0b10);
+        spinUntil([] { return false; }, 500);
+
+        // The operator's forced restore releases it: a no-check cycle of the
+        // stopped unit lets this mould go.
+        group.io->clearReceived();
+        const auto answer =
+            clientrun::runClient("curl", {"-s", "-m", "10", "-H", "Content-Type: application/json", "-d", "{}",
+                                          "http://" + main.address() + ":10414/dide/action/forcerestore"});
+        ASSERT_TRUE(answer.has_value());
+        EXPECT_EQ(QJsonDocument::fromJson(*answer).object().value("code").toInt(-1), 0) << answer->toStdString();
+        EXPECT_TRUE(spinUntil([&] { return releaseActions(main.runState()).isEmpty(); }, 20000))
+            << QJsonDocument(main.runState()).toJson().toStdString();
+        state = main.runState();
+        EXPECT_NE(state.value("state").toInt(), -2) << QJsonDocument(state).toJson().toStdString();
+        EXPECT_FALSE(state.value("sys_stop").toBool()) << QJsonDocument(state).toJson().toStdString();
+        EXPECT_TRUE(logSince(main, heldLog).contains("[HTTP] forced restore: data-lost flag cleared; no-check cycle "
+                                                     "for the stopped unit 0"))
+            << tail(main);
+        ASSERT_TRUE(group.waitForLastWord("00000000", 20000)) << group.outputWords().join(' ').toStdString();
+        spinUntil([] { return false; }, 1000);
+    }
+
+    // The cycle after: every camera looks and passes, the mould may close.
+    const QList<int> okBefore = groupRows(main, "ok");
+    const int afterLog = main.logText().size();
+    EXPECT_EQ(openTheMould(group, "00000000", nullptr), okCycle) << tail(main);
+    group.io->setInputs(0b10);
+    EXPECT_TRUE(rowsGrow(main, "ok", okBefore, 2)) << tail(main);
+    EXPECT_FALSE(logSince(main, afterLog).contains("not taken")) << tail(main);
+    EXPECT_FALSE(logSince(main, afterLog).contains(syncError)) << tail(main);
+    EXPECT_TRUE(releaseActions(main.runState()).isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Stalls, OrvaleGroupStall,
+                         ::testing::Values(StallCase{"AllThree", {0, 1, 2}}, StallCase{"TheMainAlone", {0}},
+                                           StallCase{"OneSubAlone", {1}}),
+                         [](const ::testing::TestParamInfo<StallCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -308,6 +308,8 @@ TEST(HttpActionRoutesTest, ForceRestoreClearsTheDataLostState)
     EXPECT_EQ(p.condition.cond_type, 8);
     EXPECT_EQ(p.condition.cond_url, "/dide/action/noactionmold");
     EXPECT_EQ(p.condition.cond_action_deviceids, (QStringList{ownId(), ProgramFixture::subId()}));
+    // No unit is stopped: the no-check cycle is aimed at none.
+    EXPECT_EQ(p.condition.cond_detect_index_abs, -1);
     f.settle(200);
     EXPECT_EQ(f.records(), before);
 }

@@ -159,6 +159,7 @@ TEST(HubActionsTest, TheDataLostReactionRunsOnTheMainCameraOnly)
         rig.hub->handlingOfExceptionalEvent();
         if (role == iotest::Role::Main) {
             EXPECT_TRUE(log.reachesLogFiles("do handlingOfExceptionalEvent"));
+            EXPECT_TRUE(log.reachesLogFiles("until the operator releases it with /dide/action/forcerestore"));
             EXPECT_EQ(rig.manager.product.detect_exception.load(), 1);
             EXPECT_TRUE(waitFor([&] { return lastOutputFrame(b) == "<C;6;CAMSELF;10100000>"; }))
                 << lastOutputFrame(b).constData();

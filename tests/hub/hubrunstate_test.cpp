@@ -38,7 +38,7 @@ TEST(HubRunStateTest, TheReportCarriesItsKeysTheModulesBitsAndTheCounts)
     std::thread worker([&] { report = rig.hub->getRunState(); });  // as the HTTP API asks
     worker.join();
     EXPECT_EQ(report.keys(), (QStringList{"cur_detect", "detect_ng", "detect_number", "deviceid", "dutycycle", "fps",
-                                          "input_timeout", "io_input", "io_output", "session", "state",
+                                          "input_timeout", "io_input", "io_output", "release_actions", "session", "state",
                                           "state_describe", "sys_stop", "warn_msg"}));
     EXPECT_EQ(report.value("io_input").toArray(), (QJsonArray{0, 1, 0, 0, 0, 0, 0, 1}));
     EXPECT_EQ(report.value("io_output").toArray(), (QJsonArray{0, 0, 1, 0, 0, 0, 0, 0}));
@@ -87,6 +87,35 @@ TEST(HubRunStateTest, TheStateFollowsTheFirstRuleThatAppliesAndAStopOverridesIt)
         const QJsonObject report = rig.hub->getRunState();
         EXPECT_EQ(report.value("state").toInt(), c.state) << c.text.toStdString();
         EXPECT_EQ(report.value("state_describe").toString(), c.text);
+    }
+}
+
+TEST(HubRunStateTest, AHeldMachineNamesTheActionThatReleasesIt)
+{
+    struct Case {
+        Role role;
+        bool lost;
+        int runstate;
+        QStringList routes;
+    };
+    const QStringList ngStop{"/dide/action/noactionmold", "/dide/action/redetect", "/dide/action/addtemplate"};
+    const Case cases[] = {
+        {Role::Main, true, 2, {"/dide/action/forcerestore"}},
+        {Role::Main, true, 0, {"/dide/action/forcerestore"}},
+        {Role::Main, false, 2, ngStop},
+        {Role::Main, false, 0, {}},
+        {Role::Sub, true, 0, {}},
+    };
+    for (const Case& c : cases) {
+        iotest::CameraSetup camera(c.role);
+        HubRig rig;
+        camera.setModuleState(3);
+        rig.manager.product.detect_exception.store(c.lost ? 1 : 0);
+        rig.manager.flow.state.fgs_runstate = c.runstate;
+        QStringList routes;
+        for (const QJsonValue& v : rig.hub->getRunState().value("release_actions").toArray())
+            routes << v.toString();
+        EXPECT_EQ(routes, c.routes) << c.lost << " " << c.runstate;
     }
 }
 
