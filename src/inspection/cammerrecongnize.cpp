@@ -250,6 +250,20 @@ void CameraRecong::judgeUninspected(const QString& reason)
         m_camera->setResult(false, reason);
 }
 
+cv::Mat CameraRecong::regionMarks(cv::Size size)
+{
+    const int rows = std::max(size.height, 0);
+    const int cols = std::max(size.width, 0);
+    const size_t needed = size_t(rows) * size_t(cols);
+    if (needed == 0)
+        return cv::Mat(rows, cols, CV_8UC1);
+    if (m_regionScratch.total() < needed)
+        m_regionScratch.create(1, int(needed), CV_8UC1);
+    cv::Mat marks(rows, cols, CV_8UC1, m_regionScratch.data);
+    marks.setTo(0);
+    return marks;
+}
+
 void CameraRecong::Run(int step)
 {
     if (!stepValid(step) || step >= gDNum) {
@@ -325,7 +339,7 @@ void CameraRecong::Run(int step)
             bottom = std::max(bottom, rect.y + rect.height);
             scopeStarted = true;
         }
-        cv::Mat regionMask = cv::Mat::zeros(std::max(rect.height, 0), std::max(rect.width, 0), CV_8UC1);
+        cv::Mat regionMask = regionMarks(rect.size());
         try {
             detector->execute(region, regionMask);
             FlawDetect::applyNgTemplateRule(region, ngTemplates);

@@ -118,6 +118,8 @@ private:
     // Judges the step NG without inspecting anything: empty result mask and
     // scope, the reason as the camera's result reason.
     void judgeUninspected(const QString& reason);
+    // A zeroed view of the shared region buffer, `size` pixels.
+    cv::Mat regionMarks(cv::Size size);
     // The countable area of a region of the step (ProcessorInterface::
     // countableArea), -1 for a region its detector finds unusable (the
     // detector reports that itself); measured when the step is prepared.
@@ -142,4 +144,7 @@ private:
     std::array<QHash<const RoiInterface*, int>, kSteps> m_countable;
     std::array<bool, kSteps> m_built{};  // false while a step is emptied (disabled)
     bool m_notLoadedLogged = false;      // "parameters not loaded" said for this outage
+    // The marks of the region being run: one buffer for every region of
+    // every run (no region keeps its marks past the step's result mask).
+    cv::Mat m_regionScratch;
 };
