@@ -301,34 +301,31 @@ void CameraRecong::Run(int step)
     int top = 0;
     int right = 0;
     int bottom = 1;
+    // A region that is not inspected makes the step NG, with its text as the reason.
+    const auto judgeNotInspected = [&](RoiInterface* region, const QString& text) {
+        region->setResult(false);
+        region->setResultDescription(text);
+        qCWarning(level_1).noquote() << text << QStringLiteral("(judged NG)");
+        if (verdict)
+            reason = region->getResultDescription();
+        verdict = false;
+    };
     const RoiHandles sequence = m_execSequence[size_t(step)];
     for (RoiInterface* region : sequence) {
         ProcessorInterface* detector = region->getProcessor();
         if (!detector) {
             // Kept as read (a shape or detector this program does not know):
             // it was configured, so the step cannot pass without it.
-            const QString text = QObject::tr("%1号检测%2号区域无法识别，未进行检测")
-                                     .arg(step + 1)
-                                     .arg(region->getRoiIndex() + 1);
-            region->setResult(false);
-            region->setResultDescription(text);
-            qCWarning(level_1).noquote() << text << QStringLiteral("(judged NG)");
-            if (verdict)
-                reason = region->getResultDescription();
-            verdict = false;
+            judgeNotInspected(region, QObject::tr("%1号检测%2号区域无法识别，未进行检测")
+                                          .arg(step + 1)
+                                          .arg(region->getRoiIndex() + 1));
             continue;
         }
         const int countable = countableArea(step, region);
         const QString unreachable = countable < 0 ? QString() : detector->unreachableAlarm(countable);
         if (!unreachable.isEmpty()) {
             // It would pass whatever the frame shows: not an inspection.
-            const QString text = ProcessorInterface::unreachableRunText(region, unreachable);
-            region->setResult(false);
-            region->setResultDescription(text);
-            qCWarning(level_1).noquote() << text << QStringLiteral("(judged NG)");
-            if (verdict)
-                reason = region->getResultDescription();
-            verdict = false;
+            judgeNotInspected(region, ProcessorInterface::unreachableRunText(region, unreachable));
             continue;
         }
         const cv::Rect rect = region->getImageRect();
